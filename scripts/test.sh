@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, cross-builds the Windows programs and their tests,
+# runs them under wine, then runs the natively built sanitizer tests and a short fuzz run.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/setup.sh"
+
+build="$root/build"
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+native="$root/build-native"
+CC=clang CXX=clang++ cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON >/dev/null
+cmake --build "$native" -j"$(nproc)"
+
+log=$(mktemp)
+status=0
+(
+  . "$root/scripts/wine-session.sh" "$build"
+  ctest --test-dir "$build" --output-on-failure -j2 --timeout 300
+) 2>&1 | tee -a "$log" || status=1
+ctest --test-dir "$native" --output-on-failure -j2 --timeout 300 2>&1 | tee -a "$log" || status=1
+if [ -x "$root/scripts/fuzz.sh" ]; then bash "$root/scripts/fuzz.sh" "$native" || status=1; fi
+
+# One closing line over both runs.
+awk '/tests passed, .* tests failed out of/ { f += $4; t += $NF }
+     END { printf "%d passed, %d failed\n", t - f, f }' "$log"
+rm -f "$log"
+exit $status
