@@ -1,0 +1,293 @@
+#include "UpdateDlg.h"
+#include <stdexcept>
+#include "DownloadSinkGate.h"
+#include "Module.h"
+#include "UniqueHandle.h"
+#include "UpdateDownload.h"
+#include "WinApp.h"
+#include "resource.h"
+
+namespace {
+const char kProductName[] = "Korvane";
+const char kProductKey[] = "Software\\Halden Forge\\Korvane";
+const UINT WM_TRAY_NOTIFY = WM_USER;
+const UINT WM_DOWNLOAD_START = WM_USER + 1;
+const UINT WM_DOWNLOAD_FINISH = WM_USER + 2;
+
+int ToKilobytes(ULONGLONG ullBytes)
+{
+    return static_cast<int>(ullBytes / 1024);
+}
+
+// The nearest whole percentage, halves rounded up.
+int RoundedPercent(ULONGLONG ullPart, ULONGLONG ullWhole)
+{
+    ULONGLONG ullScaled = ullPart * 100;
+    ULONGLONG ullPercent = ullScaled / ullWhole;
+    if ((ullScaled % ullWhole) * 2 >= ullWhole)
+        ++ullPercent;
+    return ullPercent > 100 ? 100 : static_cast<int>(ullPercent);
+}
+} // namespace
+
+BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
+    ON_WM_PAINT()
+    ON_WM_QUERYDRAGICON()
+    ON_MESSAGE(WM_TRAY_NOTIFY, OnTrayNotification)
+    ON_MESSAGE(WM_DOWNLOAD_START, OnDownloadStart)
+    ON_MESSAGE(WM_DOWNLOAD_FINISH, OnDownloadFinish)
+    ON_COMMAND(ID_TRAY_SHOWPROGRESS, OnShowProgress)
+    ON_COMMAND(ID_TRAY_QUIT, OnQuit)
+END_MESSAGE_MAP()
+
+CUpdateDlg::CUpdateDlg(CWnd* pParent)
+    : CDialog(IDD_UPDATE_DIALOG, pParent),
+      m_strProduct(kProductName),
+      m_ullProductSize(0),
+      m_nPercent(0),
+      m_trayIcon(IDI_TRAYICON),
+      m_hIcon(::LoadIcon(AfxGetResourceHandle(), MAKEINTRESOURCE(IDR_MAINFRAME)))
+{
+}
+
+CUpdateDlg::~CUpdateDlg()
+{
+    if (m_pSinkGate)
+        m_pSinkGate->Close(); // the gate itself stays for the worker, which is never joined
+}
+
+void CUpdateDlg::DoDataExchange(CDataExchange* pDX)
+{
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_STATUS, m_wndStatus);
+    DDX_Control(pDX, IDC_PROGRESS, m_wndProgress);
+    DDX_Control(pDX, IDOK, m_btnOK);
+    DDX_Control(pDX, IDCANCEL, m_btnCancel);
+}
+
+BOOL CUpdateDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    SetIcon(m_hIcon, TRUE);
+    SetProductSize(0);
+    CString strCaption;
+    strCaption.Format("%s Updater", m_strProduct.GetString());
+    SetWindowText(strCaption);
+    m_wndProgress.SetRange(0, 100);
+    m_wndProgress.SetShowText(TRUE);
+    PostMessage(WM_DOWNLOAD_START, 0, 0);
+    return TRUE;
+}
+
+void CUpdateDlg::SetStatusText(const CString& strText)
+{
+    if (strText == m_strStatusShown && !m_strStatusShown.IsEmpty())
+        return;
+    m_strStatusShown = strText;
+    m_wndStatus.SetWindowText(strText);
+}
+
+void CUpdateDlg::SetProductSize(ULONGLONG ullProductSize)
+{
+    m_ullProductSize = ullProductSize;
+    CString strText;
+    if (ullProductSize == 0)
+        strText.Format("Downloading Update: %s", m_strProduct.GetString());
+    else
+        strText.Format("Downloading Update: %s (0 KB of %d KB)", m_strProduct.GetString(),
+                       ToKilobytes(ullProductSize));
+    SetStatusText(strText);
+}
+
+void CUpdateDlg::UpdateProgress(ULONGLONG ullDownloadSize)
+{
+    if (m_ullProductSize == 0)
+        throw std::logic_error("no download size was announced");
+    m_nPercent = RoundedPercent(ullDownloadSize, m_ullProductSize);
+    m_wndProgress.SetPos(m_nPercent);
+    // The same percentage would write the same tip again.
+    if (m_nPercent != m_nTipPercent) {
+        m_nTipPercent = m_nPercent;
+        CString strTip;
+        strTip.Format("Downloaded %d%%", m_nPercent);
+        m_trayIcon.UpdateTip(strTip);
+    }
+    CString strText;
+    strText.Format("Downloading Update: %s (%d KB of %d KB)", m_strProduct.GetString(),
+                   ToKilobytes(ullDownloadSize), ToKilobytes(m_ullProductSize));
+    SetStatusText(strText);
+}
+
+void CUpdateDlg::GoToTray()
+{
+    m_trayIcon.SetNotificationWnd(this, WM_TRAY_NOTIFY);
+    m_trayIcon.SetIcon(IDI_TRAYICON);
+    ShowWindow(SW_HIDE);
+}
+
+void CUpdateDlg::ShowFromTray()
+{
+    ShowWindow(SW_SHOW);
+    m_trayIcon.SetIcon(0U);
+}
+
+void CUpdateDlg::EndFromTray()
+{
+    m_trayIcon.SetIcon(0U);
+    CDialog::OnCancel();
+}
+
+LRESULT CUpdateDlg::OnDownloadStart(WPARAM, LPARAM)
+{
+    GoToTray();
+    if (!m_pSinkGate)
+        m_pSinkGate = new CDownloadSinkGate(this);
+    DWORD dwThreadId = 0;
+    CUniqueKernelHandle thread(::CreateThread(nullptr, 0, &DownloadThreadFunc,
+                                              static_cast<IDownloadSink*>(m_pSinkGate), 0, &dwThreadId));
+    return 1;
+}
+
+LRESULT CUpdateDlg::OnDownloadFinish(WPARAM, LPARAM)
+{
+    if (g_bOperationIsCanceled == 1 || g_bOperationIsFinished != 1) {
+        CDialog::OnCancel();
+        return 0;
+    }
+    {
+        CUniqueRegKey key;
+        if (::RegOpenKeyExA(HKEY_CURRENT_USER, kProductKey, 0, KEY_SET_VALUE, key.Put()) != ERROR_SUCCESS)
+            return 0;
+        static const char kReady[] = "1";
+        if (::RegSetValueExA(key.Get(), "UpdateReadyToInstall", 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(kReady), sizeof(kReady)) != ERROR_SUCCESS)
+            return 0;
+    }
+
+    RECT rcStatus, rcProgress;
+    m_wndStatus.GetWindowRect(&rcStatus);
+    m_wndProgress.GetWindowRect(&rcProgress);
+    rcStatus.bottom = rcProgress.bottom;
+    ScreenToClient(&rcStatus);
+    m_wndStatus.MoveWindow(&rcStatus, TRUE);
+    m_wndProgress.ShowWindow(SW_HIDE);
+
+    CString strButton;
+    strButton.Format("&Install %s", m_strProduct.GetString());
+    m_btnOK.SetWindowText(strButton);
+    CString strText;
+    strText.Format("Please close all instances of %s now, \n\nthen click the button \"%s\" to install it, "
+                   "or \"Cancel\" to exit.",
+                   m_strProduct.GetString(), strButton.GetString());
+    m_wndStatus.SetWindowText(strText);
+
+    ShowFromTray();
+    return 1;
+}
+
+BOOL CUpdateDlg::StartInstaller()
+{
+    // The path is both the program and, quoted, the whole command line: unquoted, a path with a
+    // blank in it ("C:\Users\Ann Lee\...") would first be tried as shorter programs ("C:\Users\Ann").
+    char szCommandLine[sizeof(g_szLocalUpdateFile) + 3] = {};
+    int nLength = ::lstrlenA(g_szLocalUpdateFile);
+    if (nLength <= 0 || nLength + 3 > static_cast<int>(sizeof(szCommandLine)))
+        return FALSE;
+    szCommandLine[0] = '"';
+    ::CopyMemory(szCommandLine + 1, g_szLocalUpdateFile, nLength);
+    szCommandLine[nLength + 1] = '"';
+
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessA(g_szLocalUpdateFile, szCommandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                          &pi))
+        return FALSE;
+    CUniqueKernelHandle thread(pi.hThread);
+    CUniqueKernelHandle process(pi.hProcess);
+    return TRUE;
+}
+
+void CUpdateDlg::OnOK()
+{
+    if (g_bOperationIsFinished == 1) {
+        if (StartInstaller())
+            EndFromTray();
+    } else {
+        GoToTray();
+    }
+}
+
+void CUpdateDlg::OnCancel()
+{
+    if (g_bOperationIsFinished == 1) {
+        if (AfxMessageBox("Not install and cancel all updates?", MB_OKCANCEL) == IDOK) {
+            ::DeleteFileA(g_szLocalUpdateFile);
+            EndFromTray();
+        }
+    } else if (AfxMessageBox("Stop downloading and cancel all updates?", MB_OKCANCEL) == IDOK) {
+        EndFromTray();
+    }
+}
+
+void CUpdateDlg::OnQuit()
+{
+    if (AfxMessageBox("Stop downloading and cancel all updates?", MB_OKCANCEL) == IDOK)
+        EndFromTray();
+}
+
+void CUpdateDlg::OnShowProgress()
+{
+    ShowFromTray();
+}
+
+LRESULT CUpdateDlg::OnTrayNotification(WPARAM wp, LPARAM lp)
+{
+    switch (static_cast<UINT>(lp)) {
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP: {
+        CUniqueMenu menu(::LoadMenu(AfxGetResourceHandle(), MAKEINTRESOURCE(IDR_TRAYMENU)));
+        if (!menu)
+            return 0;
+        HMENU hPopup = ::GetSubMenu(menu.Get(), 0);
+        if (!hPopup)
+            return 0;
+        ::SetMenuDefaultItem(hPopup, 0, TRUE);
+        POINT pt = {};
+        ::GetCursorPos(&pt);
+        // Without the foreground the menu would not close when the user clicks elsewhere.
+        SetForegroundWindow();
+        ::TrackPopupMenu(hPopup, 0, pt.x, pt.y, 0, m_hWnd, nullptr);
+        return 1;
+    }
+    case WM_LBUTTONDBLCLK:
+        ShowFromTray();
+        return 1;
+    default:
+        return m_trayIcon.OnTrayNotification(wp, lp);
+    }
+}
+
+void CUpdateDlg::OnPaint()
+{
+    if (!IsIconic()) {
+        Default();
+        return;
+    }
+    PAINTSTRUCT ps;
+    HDC hdc = ::BeginPaint(m_hWnd, &ps);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(hdc), 0);
+    int cxIcon = ::GetSystemMetrics(SM_CXICON);
+    int cyIcon = ::GetSystemMetrics(SM_CYICON);
+    RECT rc;
+    GetClientRect(&rc);
+    int x = (rc.right - rc.left - cxIcon + 1) / 2;
+    int y = (rc.bottom - rc.top - cyIcon + 1) / 2;
+    ::DrawIcon(hdc, x, y, m_hIcon);
+    ::EndPaint(m_hWnd, &ps);
+}
+
+HCURSOR CUpdateDlg::OnQueryDragIcon()
+{
+    return static_cast<HCURSOR>(m_hIcon);
+}
