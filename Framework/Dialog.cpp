@@ -51,13 +51,23 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
     return bResult;
 }
 
-INT_PTR CDialog::DoModal()
+LPCDLGTEMPLATE CDialog::LoadTemplate() const
 {
     HRSRC hResource = ::FindResource(AfxGetResourceHandle(), MAKEINTRESOURCE(m_nIDTemplate), RT_DIALOG);
-    if (!hResource)
-        return -1;
-    HGLOBAL hTemplate = ::LoadResource(AfxGetResourceHandle(), hResource);
-    auto pTemplate = static_cast<LPCDLGTEMPLATE>(hTemplate ? ::LockResource(hTemplate) : nullptr);
+    HGLOBAL hTemplate = hResource ? ::LoadResource(AfxGetResourceHandle(), hResource) : nullptr;
+    return static_cast<LPCDLGTEMPLATE>(hTemplate ? ::LockResource(hTemplate) : nullptr);
+}
+
+BOOL CDialog::Create()
+{
+    LPCDLGTEMPLATE pTemplate = LoadTemplate();
+    return pTemplate && ::CreateDialogIndirectParam(AfxGetResourceHandle(), pTemplate, FindOwner(),
+                                                    &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CDialog::DoModal()
+{
+    LPCDLGTEMPLATE pTemplate = LoadTemplate();
     if (!pTemplate)
         return -1;
 

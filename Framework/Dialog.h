@@ -30,6 +30,8 @@ public:
     // or -1 when the dialog could not be created.
     virtual INT_PTR DoModal();
     void EndDialog(int nResult);
+    // Creates the dialog modeless, for hosts that run their own loop.
+    BOOL Create();
 
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
 
@@ -49,6 +51,7 @@ protected:
 private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     HWND FindOwner() const;
+    LPCDLGTEMPLATE LoadTemplate() const;
 
     bool m_bModalRunning = false;
     int m_nModalResult = -1;

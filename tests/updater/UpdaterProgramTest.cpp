@@ -1,0 +1,281 @@
+// The real kvupdate.exe under wine, driven as a user would drive it, against a local HTTP server
+// reached through the proxy settings and serving a recording stand-in for the installer.
+#include <gtest/gtest.h>
+#include <regex>
+#include "HttpTestServer.h"
+#include "UpdaterDriver.h"
+
+namespace {
+const int IDC_STATUS = 2001;
+const int IDC_PROGRESS = 2002;
+const char kStopPrompt[] = "Stop downloading and cancel all updates?";
+const char kNotInstallPrompt[] = "Not install and cancel all updates?";
+
+// An exit through the program's own end, not a crash or an abort.
+bool IsCleanExit(DWORD dwCode)
+{
+    return dwCode < 0xC0000000 && dwCode != 3 && dwCode != STILL_ACTIVE;
+}
+
+class UpdaterProgram : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_strInstaller = ReadFileBytes(ToWindowsPath(KV_FAKE_SETUP_EXE));
+        ASSERT_GT(m_strInstaller.size(), 1000u);
+        char szTemp[MAX_PATH] = {};
+        ::GetTempPathA(MAX_PATH, szTemp);
+        m_strRecordFile = std::string(szTemp) + "kvupdate-installer-runs.txt";
+        ::DeleteFileA(m_strRecordFile.c_str());
+        ::SetEnvironmentVariableA("KV_RECORD_FILE", m_strRecordFile.c_str());
+        ::DeleteFileA(UpdateFilePath().c_str());
+        CreateProductKey();
+    }
+
+    void TearDown() override { ::DeleteFileA(UpdateFilePath().c_str()); }
+
+    static void CreateProductKey()
+    {
+        CUniqueRegKey key;
+        ::RegCreateKeyExA(HKEY_CURRENT_USER, ProductKeyPath(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
+                          nullptr);
+        ::RegDeleteValueA(key.Get(), "UpdateReadyToInstall");
+    }
+
+    // The installer in pieces of 4 KiB, paced so that a whole run takes about dwTotalMs.
+    void ServeInstaller(DWORD dwTotalMs = 0)
+    {
+        CHttpTestResponse response = CHttpTestResponse::Ok(m_strInstaller);
+        if (dwTotalMs) {
+            response.nChunkBytes = 4096;
+            response.dwChunkDelayMs = dwTotalMs / static_cast<DWORD>(m_strInstaller.size() / 4096 + 1);
+        }
+        m_server.SetResponses({response});
+    }
+
+    std::string InstallerRuns() const { return ReadFileBytes(m_strRecordFile); }
+
+    void ExpectInstallLayout(CUpdaterProcess& updater)
+    {
+        EXPECT_EQ("&Install Korvane", updater.ControlText(IDOK));
+        EXPECT_EQ("Please close all instances of Korvane now, \n\nthen click the button \"&Install Korvane\" to "
+                  "install it, or \"Cancel\" to exit.",
+                  updater.ControlText(IDC_STATUS));
+        EXPECT_FALSE(updater.IsControlVisible(IDC_PROGRESS));
+    }
+
+    CHttpTestServer m_server;
+    std::string m_strInstaller;
+    std::string m_strRecordFile;
+};
+
+TEST_F(UpdaterProgram, DownloadsHiddenThenOffersTheInstallAndStartsTheInstallerByItsQuotedPath)
+{
+    ServeInstaller(2500);
+    // Arguments are not read: they change nothing.
+    CUpdaterProcess updater(m_server.GetPort(), "/silent --install now");
+    ASSERT_TRUE(updater.WaitForDialog());
+    EXPECT_TRUE(WaitFor([&] { return !updater.IsDialogVisible(); }));
+    // Hidden in the tray while the bytes come in.
+    ASSERT_TRUE(WaitFor([&] { return std::regex_match(updater.ControlText(IDC_STATUS),
+                                                      std::regex(R"(Downloading Update: Korvane \(\d+ KB of \d+ KB\))")); }));
+    EXPECT_FALSE(updater.IsDialogVisible());
+
+    ASSERT_TRUE(WaitFor([&] { return updater.IsDialogVisible(); }));
+    ExpectInstallLayout(updater);
+    EXPECT_EQ("1", ReadUpdateReadyValue());
+    EXPECT_EQ(m_strInstaller, ReadFileBytes(UpdateFilePath()));
+    EXPECT_EQ("", InstallerRuns());
+
+    updater.ClickButton(IDOK);
+    ASSERT_TRUE(updater.WaitForExit());
+    EXPECT_TRUE(IsCleanExit(updater.GetExitCode()));
+    ASSERT_TRUE(WaitFor([&] { return !InstallerRuns().empty(); }));
+    EXPECT_EQ("\"" + UpdateFilePath() + "\"\n", InstallerRuns());
+
+    const auto requests = m_server.GetRequests();
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_NE(std::string::npos, requests[0].strRequestLine.find("/download/kvsetup.exe"));
+    EXPECT_EQ("Korvane", requests[0].Header("User-Agent"));
+}
+
+TEST_F(UpdaterProgram, FailedDownloadEndsSilentlyWithoutFileOrRecord)
+{
+    m_server.SetResponses({CHttpTestResponse::Status("HTTP/1.1 404 Not Found")});
+    CUpdaterProcess updater(m_server.GetPort());
+    ASSERT_TRUE(updater.WaitForExit());
+    EXPECT_TRUE(IsCleanExit(updater.GetExitCode()));
+    EXPECT_FALSE(FileExists(UpdateFilePath()));
+    EXPECT_EQ("", ReadUpdateReadyValue());
+    EXPECT_EQ("", InstallerRuns());
+}
+
+TEST_F(UpdaterProgram, WithoutProductKeyStaysHiddenAndFromTheTrayItsFirstButtonInstalls)
+{
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, ProductKeyPath());
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, ProductKeyPath());
+    ServeInstaller();
+    CUpdaterProcess updater(m_server.GetPort());
+    ASSERT_TRUE(updater.WaitForDialog());
+    const std::string strDone = "Downloading Update: Korvane (" + std::to_string(m_strInstaller.size() / 1024) +
+                                " KB of " + std::to_string(m_strInstaller.size() / 1024) + " KB)";
+    ASSERT_TRUE(WaitFor([&] { return updater.ControlText(IDC_STATUS) == strDone; }));
+    ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(UpdateFilePath()) == m_strInstaller; }));
+    ::Sleep(500);
+    EXPECT_FALSE(updater.IsDialogVisible());
+    EXPECT_FALSE(ProductKeyExists()); // opened, never created
+
+    updater.PostTrayEvent(WM_LBUTTONDBLCLK);
+    ASSERT_TRUE(WaitFor([&] { return updater.IsDialogVisible(); }));
+    EXPECT_EQ(strDone, updater.ControlText(IDC_STATUS));
+    EXPECT_TRUE(updater.IsControlVisible(IDC_PROGRESS));
+    EXPECT_EQ("&Minimize to Tray", updater.ControlText(IDOK));
+
+    updater.ClickButton(IDOK);
+    ASSERT_TRUE(updater.WaitForExit());
+    ASSERT_TRUE(WaitFor([&] { return !InstallerRuns().empty(); }));
+    EXPECT_EQ("\"" + UpdateFilePath() + "\"\n", InstallerRuns());
+}
+
+TEST_F(UpdaterProgram, StopPromptAnsweredCancelGoesOnAndAnsweredOkEndsMidDownload)
+{
+    ServeInstaller(15000);
+    CUpdaterProcess updater(m_server.GetPort());
+    ASSERT_TRUE(updater.WaitForDialog());
+    ASSERT_TRUE(WaitFor([&] { return !updater.IsDialogVisible(); }));
+    updater.PostTrayEvent(WM_LBUTTONDBLCLK);
+    ASSERT_TRUE(WaitFor([&] { return updater.IsDialogVisible(); }));
+
+    // The first button sends it back to the tray while the download goes on.
+    updater.ClickButton(IDOK);
+    ASSERT_TRUE(WaitFor([&] { return !updater.IsDialogVisible(); }));
+    updater.PostTrayEvent(WM_LBUTTONDBLCLK);
+    ASSERT_TRUE(WaitFor([&] { return updater.IsDialogVisible(); }));
+
+    std::string strText, strCaption;
+    updater.ClickButton(IDCANCEL);
+    HWND hBox = updater.WaitForMessageBox(&strText, &strCaption);
+    ASSERT_TRUE(hBox);
+    EXPECT_EQ(kStopPrompt, strText);
+    EXPECT_EQ("kvupdate", strCaption);
+    CUpdaterProcess::Answer(hBox, IDCANCEL);
+    ASSERT_TRUE(WaitFor([&] { return !::IsWindow(hBox); }));
+    const std::string strBefore = updater.ControlText(IDC_STATUS);
+    ASSERT_TRUE(WaitFor([&] { return updater.ControlText(IDC_STATUS) != strBefore; }));
+    EXPECT_TRUE(updater.IsDialogVisible());
+
+    updater.ClickButton(IDCANCEL);
+    hBox = updater.WaitForMessageBox(&strText);
+    ASSERT_TRUE(hBox);
+    EXPECT_EQ(kStopPrompt, strText);
+    CUpdaterProcess::Answer(hBox, IDOK);
+    // The worker is still reporting when the dialog goes: the program must end cleanly anyway.
+    ASSERT_TRUE(updater.WaitForExit());
+    EXPECT_TRUE(IsCleanExit(updater.GetExitCode())) << std::hex << updater.GetExitCode();
+    EXPECT_EQ("", ReadUpdateReadyValue());
+    EXPECT_EQ("", InstallerRuns());
+}
+
+TEST_F(UpdaterProgram, NotInstallPromptAnsweredCancelKeepsAndAnsweredOkDeletesTheInstaller)
+{
+    ServeInstaller();
+    CUpdaterProcess updater(m_server.GetPort());
+    ASSERT_TRUE(updater.WaitForDialog());
+    ASSERT_TRUE(WaitFor([&] { return updater.ControlText(IDOK) == "&Install Korvane"; }));
+
+    std::string strText;
+    updater.ClickButton(IDCANCEL);
+    HWND hBox = updater.WaitForMessageBox(&strText);
+    ASSERT_TRUE(hBox);
+    EXPECT_EQ(kNotInstallPrompt, strText);
+    CUpdaterProcess::Answer(hBox, IDCANCEL);
+    ASSERT_TRUE(WaitFor([&] { return !::IsWindow(hBox); }));
+    EXPECT_TRUE(updater.IsRunning());
+    EXPECT_TRUE(FileExists(UpdateFilePath()));
+
+    updater.ClickButton(IDCANCEL);
+    hBox = updater.WaitForMessageBox(&strText);
+    ASSERT_TRUE(hBox);
+    EXPECT_EQ(kNotInstallPrompt, strText);
+    CUpdaterProcess::Answer(hBox, IDOK);
+    ASSERT_TRUE(updater.WaitForExit());
+    EXPECT_FALSE(FileExists(UpdateFilePath()));
+    EXPECT_EQ("1", ReadUpdateReadyValue()); // never cleared
+    EXPECT_EQ("", InstallerRuns());
+}
+
+TEST_F(UpdaterProgram, QuitFromTheTrayMenuAsksAndEnds)
+{
+    ServeInstaller(15000);
+    CUpdaterProcess updater(m_server.GetPort());
+    ASSERT_TRUE(updater.WaitForDialog());
+    ASSERT_TRUE(WaitFor([&] { return !updater.IsDialogVisible(); }));
+
+    updater.PostTrayEvent(WM_RBUTTONUP);
+    HWND hMenu = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (hMenu = updater.FindPopupMenu()) != nullptr; }));
+    // The user picks the last item, "Quit".
+    ::PostMessageA(hMenu, WM_KEYDOWN, VK_UP, 0);
+    ::PostMessageA(hMenu, WM_KEYDOWN, VK_RETURN, 0);
+    std::string strText;
+    HWND hBox = updater.WaitForMessageBox(&strText);
+    ASSERT_TRUE(hBox);
+    EXPECT_EQ(kStopPrompt, strText);
+    CUpdaterProcess::Answer(hBox, IDOK);
+    ASSERT_TRUE(updater.WaitForExit());
+    EXPECT_TRUE(IsCleanExit(updater.GetExitCode())) << std::hex << updater.GetExitCode();
+}
+
+TEST_F(UpdaterProgram, FiveStartedTogetherLeaveExactlyOne)
+{
+    ServeInstaller(15000);
+    std::vector<std::unique_ptr<CUpdaterProcess>> updaters;
+    for (int i = 0; i < 5; ++i)
+        updaters.push_back(std::make_unique<CUpdaterProcess>(m_server.GetPort()));
+    auto running = [&] {
+        int n = 0;
+        for (auto& p : updaters)
+            n += p->IsRunning() ? 1 : 0;
+        return n;
+    };
+    ASSERT_TRUE(WaitFor([&] { return running() == 1; }));
+    ::Sleep(1000);
+    EXPECT_EQ(1, running());
+    for (auto& p : updaters)
+        if (p->IsRunning())
+            EXPECT_TRUE(p->WaitForDialog());
+}
+
+TEST_F(UpdaterProgram, AKilledUpdaterDoesNotBlockTheNextStart)
+{
+    ServeInstaller(15000);
+    {
+        CUpdaterProcess first(m_server.GetPort());
+        ASSERT_TRUE(first.WaitForDialog());
+        CUpdaterProcess second(m_server.GetPort());
+        ASSERT_TRUE(second.WaitForExit()); // the first still runs
+        EXPECT_TRUE(first.IsRunning());
+        first.Kill();
+    }
+    CUpdaterProcess next(m_server.GetPort());
+    EXPECT_TRUE(next.WaitForDialog());
+    ::Sleep(500);
+    EXPECT_TRUE(next.IsRunning());
+}
+
+TEST_F(UpdaterProgram, InstanceMessageIsConsumedAndItsAtomDeleted)
+{
+    ServeInstaller(15000);
+    CUpdaterProcess updater(m_server.GetPort());
+    HWND hDialog = updater.WaitForDialog();
+    ASSERT_TRUE(hDialog);
+    const UINT uMsg = ::RegisterWindowMessageA("{3F9B2C61-D4A8-4e57-8C0D-7A15E2B9406F}");
+    ATOM atom = ::GlobalAddAtomA("kvupdate instance message test");
+    ASSERT_NE(0, atom);
+    ::PostMessageA(hDialog, uMsg, 0, 0);
+    ::PostMessageA(hDialog, uMsg, atom, 0);
+    EXPECT_TRUE(WaitFor([&] { return ::GlobalFindAtomA("kvupdate instance message test") == 0; }));
+    EXPECT_TRUE(updater.IsRunning());
+    EXPECT_FALSE(updater.IsDialogVisible());
+}
+} // namespace
