@@ -1,5 +1,6 @@
 #include "UpdateDlg.h"
 #include <stdexcept>
+#include "DC.h"
 #include "DownloadSinkGate.h"
 #include "Module.h"
 #include "UniqueHandle.h"
@@ -274,17 +275,15 @@ void CUpdateDlg::OnPaint()
         Default();
         return;
     }
-    PAINTSTRUCT ps;
-    HDC hdc = ::BeginPaint(m_hWnd, &ps);
-    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(hdc), 0);
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
     int cxIcon = ::GetSystemMetrics(SM_CXICON);
     int cyIcon = ::GetSystemMetrics(SM_CYICON);
     RECT rc;
     GetClientRect(&rc);
     int x = (rc.right - rc.left - cxIcon + 1) / 2;
     int y = (rc.bottom - rc.top - cyIcon + 1) / 2;
-    ::DrawIcon(hdc, x, y, m_hIcon);
-    ::EndPaint(m_hWnd, &ps);
+    ::DrawIcon(dc.GetSafeHdc(), x, y, m_hIcon);
 }
 
 HCURSOR CUpdateDlg::OnQueryDragIcon()

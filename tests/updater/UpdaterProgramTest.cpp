@@ -241,9 +241,11 @@ TEST_F(UpdaterProgram, FiveStartedTogetherLeaveExactlyOne)
     ASSERT_TRUE(WaitFor([&] { return running() == 1; }));
     ::Sleep(1000);
     EXPECT_EQ(1, running());
-    for (auto& p : updaters)
-        if (p->IsRunning())
+    for (auto& p : updaters) {
+        if (p->IsRunning()) {
             EXPECT_TRUE(p->WaitForDialog());
+        }
+    }
 }
 
 TEST_F(UpdaterProgram, AKilledUpdaterDoesNotBlockTheNextStart)
@@ -269,6 +271,7 @@ TEST_F(UpdaterProgram, InstanceMessageIsConsumedAndItsAtomDeleted)
     CUpdaterProcess updater(m_server.GetPort());
     HWND hDialog = updater.WaitForDialog();
     ASSERT_TRUE(hDialog);
+    ASSERT_TRUE(WaitFor([&] { return !updater.IsDialogVisible(); }));
     const UINT uMsg = ::RegisterWindowMessageA("{3F9B2C61-D4A8-4e57-8C0D-7A15E2B9406F}");
     ATOM atom = ::GlobalAddAtomA("kvupdate instance message test");
     ASSERT_NE(0, atom);
