@@ -282,3 +282,55 @@ TEST_F(UpdaterProgram, InstanceMessageIsConsumedAndItsAtomDeleted)
     EXPECT_FALSE(updater.IsDialogVisible());
 }
 } // namespace
+
+namespace {
+// Points the user's Application Data folder somewhere else for the length of one test.
+class CAppDataRedirect {
+public:
+    explicit CAppDataRedirect(const char* pszFolder)
+    {
+        DWORD cb = sizeof(m_szOld);
+        m_bHadOld = ::RegGetValueA(HKEY_CURRENT_USER, kKey, "AppData", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr,
+                                   m_szOld, &cb) == ERROR_SUCCESS;
+        Set(pszFolder, static_cast<DWORD>(::lstrlenA(pszFolder) + 1));
+    }
+    ~CAppDataRedirect()
+    {
+        if (m_bHadOld)
+            Set(m_szOld, static_cast<DWORD>(::lstrlenA(m_szOld) + 1));
+    }
+    CAppDataRedirect(const CAppDataRedirect&) = delete;
+    CAppDataRedirect& operator=(const CAppDataRedirect&) = delete;
+
+private:
+    static constexpr const char* kKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    static void Set(const char* pszValue, DWORD cb)
+    {
+        ::RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "AppData", REG_EXPAND_SZ, pszValue, cb);
+    }
+    char m_szOld[MAX_PATH] = {};
+    bool m_bHadOld = false;
+};
+} // namespace
+
+TEST_F(UpdaterProgram, InstallerInAFolderWithABlankIsStartedByItsWholePath)
+{
+    // "C:\users\Public\Ann Lee\..." unquoted would first run C:\users\Public\Ann.exe.
+    const std::string strDecoy = "C:\\users\\Public\\Ann.exe";
+    ASSERT_TRUE(::CopyFileA(ToWindowsPath(KV_FAKE_SETUP_EXE).c_str(), strDecoy.c_str(), FALSE));
+    {
+        CAppDataRedirect redirect("C:\\users\\Public\\Ann Lee\\AppData");
+        ASSERT_EQ("C:\\users\\Public\\Ann Lee\\AppData\\Korvane\\update\\kvsetup.exe", UpdateFilePath());
+        ServeInstaller();
+        CUpdaterProcess updater(m_server.GetPort());
+        ASSERT_TRUE(updater.WaitForDialog());
+        ASSERT_TRUE(WaitFor([&] { return updater.ControlText(IDOK) == "&Install Korvane"; }));
+        updater.ClickButton(IDOK);
+        ASSERT_TRUE(updater.WaitForExit());
+        ASSERT_TRUE(WaitFor([&] { return !InstallerRuns().empty(); }));
+        ::Sleep(300);
+        EXPECT_EQ("\"" + UpdateFilePath() + "\"\n", InstallerRuns());
+        ::DeleteFileA(UpdateFilePath().c_str());
+    }
+    ::DeleteFileA(strDecoy.c_str());
+}
