@@ -7,3 +7,39 @@ build="$root/build"
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)"
+
+# --- updater walk (kvupdate.exe): begin ---
+# Downloads a sample installer from an embedded local server through the proxy settings, shows the
+# dialog from the tray, waits for the install prompt and starts the installer, taking pictures of
+# the dialog on the way. KV_USE_DISPLAY=1 with a real DISPLAY lets a person watch it instead.
+shots="$root/out/screenshots"
+mkdir -p "$shots"
+(
+  . "$root/scripts/wine-session.sh" "$build"
+  handshake=$(mktemp -d)
+  wine "$build/tests/updater/kvupdatewalk.exe" "Z:${handshake//\//\\}" &
+  walk=$!
+  for name in 1-downloading 2-ready-to-install; do
+    while [ ! -f "$handshake/$name.rect" ] && kill -0 "$walk" 2>/dev/null; do sleep 0.2; done
+    [ -f "$handshake/$name.rect" ] || break
+    read -r x y w h <"$handshake/$name.rect"
+    # The window's pixels reach the X screen a moment later (its label keeps changing while the
+    # download runs): wait for the dialog's light face, give the rest a moment, then take it.
+    shoot() {
+      xwd -root -silent -display "$DISPLAY" | convert xwd:- -crop "${w}x${h}+${x}+${y}" +repage "$handshake/shot.png"
+    }
+    for _ in $(seq 30); do
+      sleep 0.5
+      shoot
+      [ "$(convert "$handshake/shot.png" -format '%[fx:mean>0.5]' info:)" = 1 ] && break
+    done
+    sleep 1.5
+    shoot
+    cp "$handshake/shot.png" "$shots/updater-$name.png"
+    touch "$handshake/$name.done"
+  done
+  wait "$walk"
+  rm -rf "$handshake"
+)
+echo "updater screenshots: $shots"
+# --- updater walk (kvupdate.exe): end ---
