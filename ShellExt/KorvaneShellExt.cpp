@@ -1,5 +1,6 @@
 #include "KorvaneShellExt.h"
 #include <shellapi.h>
+#include <cstring>
 #include <new>
 #include "EMRegistryKey.h"
 #include "FileDialog.h"
@@ -102,6 +103,45 @@ bool IsWellFormedDropList(const void* pBlock, SIZE_T cbBlock)
     return false;
 }
 
+// The menu picture, decoded from its resource here: the system's bitmap loader creates and
+// deletes a screen device context for every bitmap, which under wine made it most of the cost of
+// a context menu. Pictures of another form than a small palette image go to the system's loader.
+HBITMAP LoadMenuBitmap(HINSTANCE hModule)
+{
+    const int kMaxSide = 64;
+    HRSRC hInfo = ::FindResourceW(hModule, MAKEINTRESOURCEW(IDB_MENU), MAKEINTRESOURCEW(2) /* RT_BITMAP */);
+    HGLOBAL hData = hInfo ? ::LoadResource(hModule, hInfo) : nullptr;
+    const BYTE* pData = hData ? static_cast<const BYTE*>(::LockResource(hData)) : nullptr;
+    DWORD cbData = hInfo ? ::SizeofResource(hModule, hInfo) : 0;
+    BITMAPINFOHEADER bih = {};
+    if (pData && cbData >= sizeof(bih))
+        std::memcpy(&bih, pData, sizeof(bih));
+    const int nWidth = bih.biWidth, nHeight = bih.biHeight < 0 ? -bih.biHeight : bih.biHeight;
+    const DWORD nColors = bih.biClrUsed ? bih.biClrUsed : (1u << (bih.biBitCount & 15));
+    const DWORD cbStride = ((static_cast<DWORD>(nWidth) * bih.biBitCount + 31) / 32) * 4;
+    if (bih.biSize != sizeof(bih) || nWidth < 1 || nWidth > kMaxSide || nHeight < 1 || nHeight > kMaxSide ||
+        bih.biPlanes != 1 || (bih.biBitCount != 4 && bih.biBitCount != 8) || bih.biCompression != BI_RGB ||
+        nColors > (1u << bih.biBitCount) || sizeof(bih) + nColors * 4 + cbStride * nHeight > cbData)
+        return static_cast<HBITMAP>(
+            ::LoadImageW(hModule, MAKEINTRESOURCEW(IDB_MENU), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+
+    const BYTE* pPalette = pData + sizeof(bih);
+    const BYTE* pBits = pPalette + nColors * 4;
+    DWORD pixels[kMaxSide * kMaxSide] = {};
+    for (int y = 0; y < nHeight; ++y) {
+        // Stored bottom-up unless the height is negative.
+        const BYTE* pRow = pBits + cbStride * (bih.biHeight > 0 ? nHeight - 1 - y : y);
+        for (int x = 0; x < nWidth; ++x) {
+            DWORD nIndex = bih.biBitCount == 8 ? pRow[x] : (x & 1 ? pRow[x / 2] & 0x0F : pRow[x / 2] >> 4);
+            if (nIndex < nColors) {
+                const BYTE* q = pPalette + nIndex * 4; // blue, green, red, reserved
+                pixels[y * nWidth + x] = q[0] | (q[1] << 8) | (q[2] << 16);
+            }
+        }
+    }
+    return ::CreateBitmap(nWidth, nHeight, 1, 32, pixels);
+}
+
 // The COM result for an exception stopped at a method boundary.
 HRESULT ResultOfException()
 {
@@ -118,8 +158,7 @@ HRESULT ResultOfException()
 CKorvaneShellExt::CKorvaneShellExt() : m_nFileCount(0), m_nMenuState(MENU_STATE_RUN), m_cRef(0)
 {
     ShellExtLockModule();
-    m_bmpMenu.Reset(static_cast<HBITMAP>(
-        ::LoadImageW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDB_MENU), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
+    m_bmpMenu.Reset(LoadMenuBitmap(AfxGetInstanceHandle()));
 }
 
 CKorvaneShellExt::~CKorvaneShellExt()

@@ -203,3 +203,34 @@ TEST_F(MenuTest, ObjectHoldsAModuleLockAndAnswersItsInterfaces)
     p->Release();
     EXPECT_EQ(nBefore, ShellExtGetLockCount());
 }
+
+namespace {
+std::vector<DWORD> Pixels(HBITMAP hBitmap)
+{
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = 16;
+    bi.bmiHeader.biHeight = -16;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    std::vector<DWORD> pixels(256);
+    HDC hdc = ::GetDC(nullptr);
+    EXPECT_EQ(16, ::GetDIBits(hdc, hBitmap, 0, 16, pixels.data(), &bi, DIB_RGB_COLORS));
+    ::ReleaseDC(nullptr, hdc);
+    for (DWORD& px : pixels)
+        px &= 0xFFFFFF;
+    return pixels;
+}
+} // namespace
+
+TEST_F(MenuTest, MenuBitmapShowsTheResourcePicture)
+{
+    CUniqueGdiObject reference(
+        ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(201), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    ASSERT_TRUE(reference);
+    BITMAP bm = {};
+    ASSERT_TRUE(::GetObjectW(m_obj->Bitmap(), sizeof(bm), &bm));
+    EXPECT_EQ(16, bm.bmWidth);
+    EXPECT_EQ(16, bm.bmHeight);
+    EXPECT_EQ(Pixels(static_cast<HBITMAP>(reference.Get())), Pixels(m_obj->Bitmap()));
+}
