@@ -377,40 +377,36 @@ STDMETHODIMP CKorvaneShellExt::InvokeCommand(CMINVOKECOMMANDINFO* pici)
 
 HRESULT CKorvaneShellExt::DoInvokeCommand(UINT nCmdIndex)
 {
+    // The command is the item the menu showed at that index: the same table built it.
+    UINT nTextId = 0;
+    if (m_nMenuState >= MENU_STATE_RUN && m_nMenuState <= MENU_STATE_COMPARE_PAIR && nCmdIndex < 4)
+        nTextId = kMenuItems[m_nMenuState][nCmdIndex];
+    const int nText = (nTextId == IDS_RUN || nTextId == IDS_COMPARE_TO_TEXT || nTextId == IDS_COMPARE_OTHER_TEXT ||
+                       nTextId == IDS_COMPARE_PAIR_TEXT)
+                          ? 1
+                          : 0;
     bool bStart = false;
-    int nText = 1;
-
-    switch (m_nMenuState) {
-    case MENU_STATE_RUN:
-        bStart = nCmdIndex == 0;
+    switch (nTextId) {
+    case IDS_SELECT_FIRST:
+        m_strFirstSelection = m_strFile1;
+        WriteFirstSelection(m_strFirstSelection);
         break;
-    case MENU_STATE_SELECT_FIRST:
-        if (nCmdIndex == 0) {
-            m_strFirstSelection = m_strFile1;
-            WriteFirstSelection(m_strFirstSelection);
-        } else if (nCmdIndex == 1 || nCmdIndex == 2) {
-            nText = nCmdIndex == 1 ? 1 : 0;
-            bStart = AskForSecondFile(m_strFile2);
-        }
+    case IDS_COMPARE_TO_TEXT:
+    case IDS_COMPARE_TO_BINARY:
+        m_strFile2 = m_strFile1;
+        m_strFile1 = m_strFirstSelection;
+        // Cleared before the start, so a failed start does not leave it offered again.
+        WriteFirstSelection(L"");
+        bStart = true;
         break;
-    case MENU_STATE_COMPARE_TO_FIRST:
-        if (nCmdIndex == 0 || nCmdIndex == 1) {
-            nText = nCmdIndex == 0 ? 1 : 0;
-            bStart = true;
-            m_strFile2 = m_strFile1;
-            m_strFile1 = m_strFirstSelection;
-            // Cleared before the start, so a failed start does not leave it offered again.
-            WriteFirstSelection(L"");
-        } else if (nCmdIndex == 2 || nCmdIndex == 3) {
-            nText = nCmdIndex == 2 ? 1 : 0;
-            bStart = AskForSecondFile(m_strFile2);
-        }
+    case IDS_COMPARE_OTHER_TEXT:
+    case IDS_COMPARE_OTHER_BINARY:
+        bStart = AskForSecondFile(m_strFile2);
         break;
-    case MENU_STATE_COMPARE_PAIR:
-        if (nCmdIndex == 0 || nCmdIndex == 1) {
-            nText = nCmdIndex == 0 ? 1 : 0;
-            bStart = true;
-        }
+    case IDS_RUN:
+    case IDS_COMPARE_PAIR_TEXT:
+    case IDS_COMPARE_PAIR_BINARY:
+        bStart = true;
         break;
     }
     if (!bStart)
