@@ -218,9 +218,7 @@ HResult CRegistrar::WalkRootBlocks(bool bRegister) noexcept
 HResult CRegistrar::RegisterBlock(RegKey hKey, unsigned nDepth) noexcept
 {
     CScriptTokenizer& tok = m_tokenizer;
-    if (nDepth >= kMaxNesting)
-        return kDISP_E_EXCEPTION;
-    HResult hr = tok.Next();
+    HResult hr = EnterBlock(nDepth);
     if (Failed(hr))
         return hr;
 
@@ -245,10 +243,8 @@ HResult CRegistrar::RegisterBlock(RegKey hKey, unsigned nDepth) noexcept
                 return hr;
             if (tok.IsNoCase(kVal)) {
                 wchar_t szName[kNameBufferChars];
-                if (Failed(hr = ReadName(szName)) || Failed(hr = tok.Next()))
+                if (Failed(hr = ReadValueName(szName)))
                     return hr;
-                if (!tok.BeginsWith(L'='))
-                    return kDISP_E_EXCEPTION;
                 if (Failed(hr = SetValueFromScript(hKey, szName)))
                     return hr;
                 if (tok.Is(L"{"))
@@ -281,9 +277,7 @@ HResult CRegistrar::RegisterBlock(RegKey hKey, unsigned nDepth) noexcept
 HResult CRegistrar::UnregisterBlock(RegKey hKey, bool bParentMissing, unsigned nDepth) noexcept
 {
     CScriptTokenizer& tok = m_tokenizer;
-    if (nDepth >= kMaxNesting)
-        return kDISP_E_EXCEPTION;
-    HResult hr = tok.Next();
+    HResult hr = EnterBlock(nDepth);
     if (Failed(hr))
         return hr;
 
@@ -302,10 +296,8 @@ HResult CRegistrar::UnregisterBlock(RegKey hKey, bool bParentMissing, unsigned n
             }
             if (tok.IsNoCase(kVal)) {
                 wchar_t szName[kNameBufferChars];
-                if (Failed(hr = ReadName(szName)) || Failed(hr = tok.Next()))
+                if (Failed(hr = ReadValueName(szName)))
                     return hr;
-                if (!tok.BeginsWith(L'='))
-                    return kDISP_E_EXCEPTION;
                 if (!bParentMissing && bRemove) {
                     CPlatformKey key(m_platform);
                     long error = m_platform.OpenKey(hKey, L"", kKeyWrite, key.Put());
@@ -452,8 +444,14 @@ HResult CRegistrar::CheckKeyName() const noexcept
     return kS_OK;
 }
 
-// Reads the next token as a value name of at most kNameBufferChars - 1 characters.
-HResult CRegistrar::ReadName(wchar_t (&szName)[kNameBufferChars]) noexcept
+// Reads the first token of a block (the nesting was checked beforehand; this is the safety net).
+HResult CRegistrar::EnterBlock(unsigned nDepth) noexcept
+{
+    return nDepth >= kMaxNesting ? kDISP_E_EXCEPTION : m_tokenizer.Next();
+}
+
+// After "Val": reads the value name (at most kNameBufferChars - 1 characters) and the "=" after it.
+HResult CRegistrar::ReadValueName(wchar_t (&szName)[kNameBufferChars]) noexcept
 {
     HResult hr = m_tokenizer.Next();
     if (Failed(hr))
@@ -461,7 +459,9 @@ HResult CRegistrar::ReadName(wchar_t (&szName)[kNameBufferChars]) noexcept
     if (m_tokenizer.Length() >= kNameBufferChars)
         return kDISP_E_EXCEPTION;
     std::copy(m_tokenizer.Token(), m_tokenizer.Token() + m_tokenizer.Length() + 1, szName);
-    return kS_OK;
+    if (Failed(hr = m_tokenizer.Next()))
+        return hr;
+    return m_tokenizer.BeginsWith(L'=') ? kS_OK : kDISP_E_EXCEPTION;
 }
 
 // Deletes a key with everything below it, depth first. Stops at a subkey that will not go, which

@@ -48,7 +48,8 @@ private:
     HResult SetValueFromScript(RegKey hKey, const wchar_t* pszValueName) noexcept;
     HResult SkipAssignment() noexcept;
     HResult CheckKeyName() const noexcept;
-    HResult ReadName(wchar_t (&szName)[kNameBufferChars]) noexcept;
+    HResult EnterBlock(unsigned nDepth) noexcept;
+    HResult ReadValueName(wchar_t (&szName)[kNameBufferChars]) noexcept;
     long DeleteKeyTree(RegKey hParent, const wchar_t* pszName, unsigned nDepth) noexcept;
     static bool IsNeverDeleted(const wchar_t* pszName, std::size_t cchName) noexcept;
 
