@@ -248,6 +248,15 @@ TEST(TrayIconPlatform, AddTipAndRemoveAreAcceptedByTheRealNotificationArea)
     CWnd wnd;
     ASSERT_TRUE(wnd.SubclassWindow(CreateHiddenWindow()));
     HICON hIcon = ::LoadIcon(nullptr, IDI_APPLICATION);
+    // Another icon stays shown throughout: wine hides its tray window when the last icon goes,
+    // which without a window manager costs two seconds per removal.
+    NOTIFYICONDATAA anchor = {};
+    anchor.cbSize = CTrayIcon::kRecordSize;
+    anchor.hWnd = wnd.GetSafeHwnd();
+    anchor.uID = 999;
+    anchor.uFlags = NIF_ICON;
+    anchor.hIcon = hIcon;
+    ASSERT_TRUE(::Shell_NotifyIconA(NIM_ADD, &anchor));
     {
         CTrayIcon icon(201);
         icon.SetNotificationWnd(&wnd, WM_USER);
