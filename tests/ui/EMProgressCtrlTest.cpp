@@ -135,14 +135,14 @@ protected:
         // One shown top-level window for the whole program, left to the process's end: under wine
         // without a window manager, destroying a mapped window waits two seconds for X.
         if (!s_hParent)
-            s_hParent = ::CreateWindowExA(WS_EX_TOPMOST, "STATIC", "", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN,
-                                          0, 0, kBarWidth + 40, kBarHeight + 40, nullptr, nullptr, nullptr,
-                                          nullptr);
+            s_hParent = ::CreateWindowExA(WS_EX_TOPMOST, "STATIC", "",
+                                          WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, kBarWidth + 40,
+                                          kBarHeight + 40, nullptr, nullptr, nullptr, nullptr);
     }
     void SetUp() override
     {
-        m_hBar = ::CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 20, 20, kBarWidth, kBarHeight,
-                                   s_hParent, nullptr, nullptr, nullptr);
+        m_hBar = ::CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 20, 20, kBarWidth,
+                                   kBarHeight, s_hParent, nullptr, nullptr, nullptr);
         ASSERT_TRUE(m_hBar);
         Pump();
     }
@@ -371,7 +371,7 @@ TEST(EMMemDC, OnAPrinterContextDrawsStraightToTheTarget)
         CEMMemDC memDC(&target, &rcArea);
         EXPECT_TRUE(memDC.IsPrinting());
         EXPECT_EQ(target.GetSafeHdc(), memDC.GetSafeHdc());
-        EXPECT_EQ(RGB(0, 128, 0), ::GetPixel(target, 5, 5)) << "the area is filled with the background colour";
+        EXPECT_EQ(RGB(0, 128, 0), ::GetPixel(target, 5, 5)) << "the area starts in the background colour";
         memDC.FillSolidRect(6, 6, 1, 1, RGB(255, 0, 0));
         EXPECT_EQ(RGB(255, 0, 0), ::GetPixel(target, 6, 6));
     }

@@ -152,7 +152,7 @@ TEST_F(TrayIconTest, RefusedCallsLeaveTheIconNotShown)
     EXPECT_EQ(FALSE, icon.SetIcon(m_hIconB, nullptr));
     g_bAnswer = TRUE;
     EXPECT_EQ(TRUE, icon.SetIcon(m_hIconB, nullptr));
-    EXPECT_EQ(static_cast<DWORD>(NIM_ADD), g_calls.back().dwMessage) << "a refused change counts as not shown";
+    EXPECT_EQ(static_cast<DWORD>(NIM_ADD), g_calls.back().dwMessage) << "a refused change: not shown";
 
     g_bAnswer = FALSE;
     EXPECT_EQ(FALSE, icon.SetIcon(nullptr, nullptr));
