@@ -45,7 +45,7 @@ protected:                                                                      
     const MessageMap* theClass::GetMessageMap() const { return GetThisMessageMap(); }                  \
     const MessageMap* theClass::GetThisMessageMap()                                                    \
     {                                                                                                  \
-        using ThisClass = theClass;                                                                    \
+        using ThisClass [[maybe_unused]] = theClass; /* an empty map names no handler */            \
         using TheBaseClass = baseClass;                                                                \
         static const MessageMapEntry entries[] = {
 
@@ -87,4 +87,11 @@ protected:                                                                      
          static_cast<ThisClass*>(p)->OnSize(static_cast<UINT>(w), static_cast<short>(LOWORD(l)),       \
                                             static_cast<short>(HIWORD(l)));                            \
          return 0;                                                                                     \
+     }},
+
+// BOOL OnEraseBkgnd(CDC* pDC); the class using it includes DC.h
+#define ON_WM_ERASEBKGND()                                                                             \
+    {WM_ERASEBKGND, 0, 0, [](CCmdTarget* p, WPARAM w, LPARAM) -> LRESULT {                             \
+         CBorrowedDC dc(reinterpret_cast<HDC>(w));                                                     \
+         return static_cast<ThisClass*>(p)->OnEraseBkgnd(&dc);                                         \
      }},

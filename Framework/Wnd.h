@@ -6,6 +6,8 @@
 #include "CmdTarget.h"
 #include "StringT.h"
 
+class CDC;
+
 class CWnd : public CCmdTarget {
     DECLARE_DYNAMIC(CWnd)
 public:
@@ -89,6 +91,7 @@ protected:
 
     void OnPaint() { Default(); }
     void OnSize(UINT nType, int cx, int cy) { Default(); }
+    BOOL OnEraseBkgnd(CDC* pDC) { return static_cast<BOOL>(Default()); }
 
     WNDPROC m_pfnSuper = nullptr;
 

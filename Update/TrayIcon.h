@@ -1,0 +1,44 @@
+#pragma once
+// One icon in the taskbar's notification area: adds, changes and removes it, keeps its tip, and
+// names the window and message that receive its mouse events.
+#include <mutex>
+#include "CmdTarget.h"
+#include <shellapi.h> // after windows.h, which it needs
+
+class CWnd;
+
+class CTrayIcon : public CCmdTarget {
+    DECLARE_DYNAMIC(CTrayIcon)
+public:
+    explicit CTrayIcon(UINT uID);
+    ~CTrayIcon() override;
+
+    void SetNotificationWnd(CWnd* pNotifyWnd, UINT uCbMsg);
+    // Loads icon uID from the module's resources and shows it; 0 (or an icon that cannot be
+    // loaded) removes the icon.
+    BOOL SetIcon(UINT uID);
+    // Adds the icon when none is shown, otherwise changes it; NULL removes it.
+    BOOL SetIcon(HICON hicon, LPCSTR lpTip);
+    BOOL UpdateTip(LPCSTR lpszTip);
+    virtual LRESULT OnTrayNotification(WPARAM uID, LPARAM lEvent);
+
+    // Where records go to the platform: Shell_NotifyIconA unless a test puts a recorder in its place.
+    using NotifyFunction = BOOL(WINAPI*)(DWORD dwMessage, PNOTIFYICONDATAA pData);
+    static NotifyFunction SetNotifyFunction(NotifyFunction pfnNotify);
+
+    // The record's size: the first version of NOTIFYICONDATA, without balloon and version fields.
+    static constexpr DWORD kRecordSize = NOTIFYICONDATAA_V1_SIZE;
+    // That version's tip field; the headers' record has room for the later, longer one.
+    static constexpr size_t kTipSize = 64;
+
+protected:
+    DECLARE_MESSAGE_MAP()
+
+private:
+    void CopyTip(LPCSTR lpszTip);
+
+    NOTIFYICONDATAA m_iconData;
+    // The user-interface thread adds and removes the icon while the download worker changes the
+    // tip: each call fills the shared record and hands it over under this lock.
+    std::mutex m_lock;
+};
