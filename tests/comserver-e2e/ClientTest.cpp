@@ -224,3 +224,54 @@ TEST_F(Client, ManyThreadsCreatingAndReleasingEndUnloadable)
     EXPECT_EQ(CanUnloadNow(), S_OK);
 }
 } // namespace
+
+namespace {
+void SetProductValue(const wchar_t* lpszName, DWORD dwType, const void* pData, DWORD cb)
+{
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Halden Forge\\Korvane", lpszName, dwType, pData, cb);
+}
+
+std::wstring TempFile(const wchar_t* lpszName, const char* pszContent)
+{
+    wchar_t szTemp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, szTemp);
+    std::wstring strPath = std::wstring(szTemp) + lpszName;
+    if (FILE* f = ::_wfopen(strPath.c_str(), L"wb")) {
+        std::fputs(pszContent, f);
+        std::fclose(f);
+    }
+    return strPath;
+}
+
+TEST(MenuRound, ExplorerStandInBuildsTheMenuAndStartsTheComparisonThroughTheRegisteredObject)
+{
+    ASSERT_EQ(RunRegsvr32(StageDll(L"kvcomserver-client"), false), 0u);
+    std::wstring strProgram = FromBuildTree(KV_SAMPLECOMPARE);
+    DWORD dwEnabled = 1;
+    SetProductValue(L"ContextMenuEnabled", REG_DWORD, &dwEnabled, sizeof(dwEnabled));
+    SetProductValue(L"Korvane", REG_SZ, strProgram.c_str(), static_cast<DWORD>((strProgram.size() + 1) * 2));
+    SetProductValue(L"FirstSelection", REG_SZ, L"", 2);
+    std::wstring strLeft = TempFile(L"kv-left.txt", "left\n"), strRight = TempFile(L"kv-right.txt", "right\n");
+    std::wstring strRecord = TempFile(L"kv-menu-record.txt", "");
+    ::SetEnvironmentVariableW(L"KV_RECORD_FILE", strRecord.c_str());
+
+    EXPECT_EQ(RunAndWait(L"\"" + FromBuildTree(KV_MENUHOST) + L"\" \"" + strLeft + L"\" \"" + strRight +
+                         L"\" /invoke \"Compare As Text\""),
+              0u);
+    // The comparison program is started without waiting for it.
+    std::string strLine;
+    for (int i = 0; i < 100 && strLine.empty(); ++i) {
+        ::Sleep(50);
+        if (FILE* f = ::_wfopen(strRecord.c_str(), L"rb")) {
+            char sz[2048] = "";
+            if (std::fgets(sz, sizeof(sz), f))
+                strLine = sz;
+            std::fclose(f);
+        }
+    }
+    auto narrow = [](const std::wstring& s) { return std::string(s.begin(), s.end()); };
+    EXPECT_NE(strLine.find(" /text /f1 \"" + narrow(strLeft) + "\" /f2 \"" + narrow(strRight) + "\""),
+              std::string::npos)
+        << strLine;
+}
+} // namespace

@@ -8,9 +8,9 @@ const wchar_t kClassKey[] = L"CLSID\\{5C1A7D3E-90B2-4ad6-A317-2F8E64C0B95D}";
 const wchar_t kHandlerKey[] = L"*\\ShellEx\\ContextMenuHandlers\\Korvane";
 const wchar_t kTypeLibKey[] = L"TypeLib\\{8B47E2F0-3C16-4A9D-B570-E19D62F4C3A8}";
 
-std::wstring BuiltDll()
+std::wstring FromBuildTree(const wchar_t* lpszUnixPath)
 {
-    std::wstring strPath = L"Z:" KV_SHELLEXT_DLL;
+    std::wstring strPath = std::wstring(L"Z:") + lpszUnixPath;
     for (wchar_t& ch : strPath)
         if (ch == L'/')
             ch = L'\\';
@@ -26,7 +26,7 @@ std::wstring StageDll(const std::wstring& strFolder)
     std::wstring strDir = std::wstring(szTemp) + strFolder;
     ::CreateDirectoryW(strDir.c_str(), nullptr);
     std::wstring strDll = strDir + L"\\KorvaneShellExt.dll";
-    if (!::CopyFileW(BuiltDll().c_str(), strDll.c_str(), FALSE))
+    if (!::CopyFileW(FromBuildTree(KV_SHELLEXT_DLL).c_str(), strDll.c_str(), FALSE))
         return {};
     return strDll;
 }
@@ -37,8 +37,12 @@ DWORD RunRegsvr32(const std::wstring& strDll, bool bUnregister)
     UINT cch = ::GetSystemDirectoryW(szSystem, MAX_PATH);
     if (cch == 0 || cch >= MAX_PATH)
         return static_cast<DWORD>(-1);
-    std::wstring strCmd = L"\"" + std::wstring(szSystem) + L"\\regsvr32.exe\" /s " + (bUnregister ? L"/u " : L"") +
-                          L"\"" + strDll + L"\"";
+    return RunAndWait(L"\"" + std::wstring(szSystem) + L"\\regsvr32.exe\" /s " + (bUnregister ? L"/u " : L"") +
+                      L"\"" + strDll + L"\"");
+}
+
+DWORD RunAndWait(const std::wstring& strCmd)
+{
     std::vector<wchar_t> cmd(strCmd.begin(), strCmd.end());
     cmd.push_back(L'\0');
     STARTUPINFOW si = {sizeof(si)};

@@ -10,8 +10,10 @@ extern const wchar_t kClassKey[];
 extern const wchar_t kHandlerKey[];
 extern const wchar_t kTypeLibKey[];
 
-// The DLL as built, in Windows form (the build tree is reached through drive Z:).
-std::wstring BuiltDll();
+// A file of the build tree in Windows form (the build tree is reached through drive Z:).
+std::wstring FromBuildTree(const wchar_t* lpszUnixPath);
+// Runs a command line and waits for it; answers its exit code, or -1.
+DWORD RunAndWait(const std::wstring& strCommandLine);
 // Copies the built DLL into %TEMP%\<folder>\KorvaneShellExt.dll and answers its path.
 std::wstring StageDll(const std::wstring& strFolder);
 // Runs wine's regsvr32 silently; answers its exit code.
