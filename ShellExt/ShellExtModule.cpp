@@ -175,8 +175,16 @@ HRESULT CShellExtModule::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv
 }
 
 template <typename F>
-HRESULT CShellExtModule::ForEachAutoRow(const CLSID* pCLSID, F f)
+HRESULT CShellExtModule::ForEachRow(const CLSID* pCLSID, F f)
 {
+    // The explicit table first; the auto table only when all of it succeeded.
+    for (ClassEntry* p = m_pEntries; p && p->pclsid; ++p) {
+        if (Matches(*p, pCLSID)) {
+            HRESULT hr = f(*p);
+            if (FAILED(hr))
+                return hr;
+        }
+    }
     for (ClassEntry** pp = m_ppAutoBegin; pp < m_ppAutoEnd; ++pp) {
         if (*pp && Matches(**pp, pCLSID)) {
             HRESULT hr = f(**pp);
@@ -193,14 +201,7 @@ HRESULT CShellExtModule::RegisterServer(BOOL bRegTypeLib, const CLSID* pCLSID)
         HRESULT hr = entry.pfnUpdateRegistry(TRUE);
         return FAILED(hr) ? hr : UpdateCategories(entry);
     };
-    for (ClassEntry* p = m_pEntries; p && p->pclsid; ++p) {
-        if (Matches(*p, pCLSID)) {
-            HRESULT hr = registerRow(*p);
-            if (FAILED(hr))
-                return hr;
-        }
-    }
-    HRESULT hr = ForEachAutoRow(pCLSID, registerRow);
+    HRESULT hr = ForEachRow(pCLSID, registerRow);
     if (SUCCEEDED(hr) && bRegTypeLib)
         hr = RegisterTypeLib();
     return hr;
@@ -212,14 +213,7 @@ HRESULT CShellExtModule::UnregisterServer(BOOL bUnRegTypeLib, const CLSID* pCLSI
         HRESULT hr = UpdateCategories(entry);
         return FAILED(hr) ? hr : entry.pfnUpdateRegistry(FALSE);
     };
-    for (ClassEntry* p = m_pEntries; p && p->pclsid; ++p) {
-        if (Matches(*p, pCLSID)) {
-            HRESULT hr = unregisterRow(*p);
-            if (FAILED(hr))
-                return hr;
-        }
-    }
-    HRESULT hr = ForEachAutoRow(pCLSID, unregisterRow);
+    HRESULT hr = ForEachRow(pCLSID, unregisterRow);
     if (SUCCEEDED(hr) && bUnRegTypeLib)
         hr = UnRegisterTypeLib();
     return hr;

@@ -76,7 +76,7 @@ private:
     HRESULT GetModuleFileName(wchar_t (&szName)[MAX_PATH]);
     HRESULT LoadTypeLib(std::wstring* pstrPath, std::unique_ptr<ILoadedTypeLib>* ppLib);
     template <typename F>
-    HRESULT ForEachAutoRow(const CLSID* pCLSID, F f);
+    HRESULT ForEachRow(const CLSID* pCLSID, F f);
 
     volatile LONG m_nLockCount = 0;
     ClassEntry* m_pEntries = nullptr;
