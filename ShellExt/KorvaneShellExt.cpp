@@ -7,6 +7,8 @@
 #include "Module.h"
 #include "ModuleLock.h"
 #include "resource.h"
+#include "ShellExtModule.h"
+#include "TypeInfoHolder.h"
 
 const WCHAR g_szProductKey[] = L"Software\\Halden Forge\\Korvane";
 
@@ -155,7 +157,8 @@ HRESULT ResultOfException()
 }
 } // namespace
 
-CKorvaneShellExt::CKorvaneShellExt() : m_nFileCount(0), m_nMenuState(MENU_STATE_RUN), m_cRef(0)
+CKorvaneShellExt::CKorvaneShellExt(IUnknown* pUnkOuter)
+    : m_nFileCount(0), m_nMenuState(MENU_STATE_RUN), m_cRef(0), m_pUnkOuter(pUnkOuter), m_inner(*this)
 {
     ShellExtLockModule();
     m_bmpMenu.Reset(LoadMenuBitmap(AfxGetInstanceHandle()));
@@ -166,13 +169,37 @@ CKorvaneShellExt::~CKorvaneShellExt()
     ShellExtUnlockModule();
 }
 
-// ---- IUnknown (minimal; see the header) ----
+// ---- IUnknown ----
 
-STDMETHODIMP CKorvaneShellExt::QueryInterface(REFIID riid, void** ppv)
+namespace {
+// The type information of IKorvaneShellExt, shared by every object of the process.
+CTypeInfoHolder s_typeInfo(LIBID_ShellExtLib, IID_IKorvaneShellExt, 1, 0);
+} // namespace
+
+HRESULT CKorvaneShellExt::CreateInstance(void* pUnkOuter, REFIID riid, void** ppv)
 {
     if (!ppv)
         return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IShellExtInit))
+    *ppv = nullptr;
+    try {
+        CKorvaneShellExt* pObject = new CKorvaneShellExt(static_cast<IUnknown*>(pUnkOuter));
+        // Asked through the inner unknown, so an aggregated object hands the outer object its own.
+        pObject->m_inner.AddRef();
+        HRESULT hr = pObject->m_inner.QueryInterface(riid, ppv);
+        pObject->m_inner.Release(); // destroys the object again if the interface was refused
+        return hr;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT CKorvaneShellExt::InternalQueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKorvaneShellExt) || IsEqualIID(riid, IID_IDispatch))
+        *ppv = static_cast<IKorvaneShellExt*>(this);
+    else if (IsEqualIID(riid, IID_IShellExtInit))
         *ppv = static_cast<IShellExtInit*>(this);
     else if (IsEqualIID(riid, IID_IContextMenu))
         *ppv = static_cast<IContextMenu*>(this);
@@ -184,20 +211,69 @@ STDMETHODIMP CKorvaneShellExt::QueryInterface(REFIID riid, void** ppv)
     return S_OK;
 }
 
+STDMETHODIMP CKorvaneShellExt::CInnerUnknown::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    if (m_owner.m_pUnkOuter && IsEqualIID(riid, IID_IUnknown)) {
+        *ppv = static_cast<IUnknown*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return m_owner.InternalQueryInterface(riid, ppv);
+}
+
+STDMETHODIMP_(ULONG) CKorvaneShellExt::CInnerUnknown::AddRef()
+{
+    return ++m_owner.m_cRef;
+}
+
+STDMETHODIMP_(ULONG) CKorvaneShellExt::CInnerUnknown::Release()
+{
+    ULONG cRef = --m_owner.m_cRef;
+    if (cRef == 0)
+        delete &m_owner;
+    return cRef;
+}
+
+STDMETHODIMP CKorvaneShellExt::QueryInterface(REFIID riid, void** ppv)
+{
+    return m_pUnkOuter ? m_pUnkOuter->QueryInterface(riid, ppv) : m_inner.QueryInterface(riid, ppv);
+}
+
 STDMETHODIMP_(ULONG) CKorvaneShellExt::AddRef()
 {
-    return ++m_cRef;
+    return m_pUnkOuter ? m_pUnkOuter->AddRef() : m_inner.AddRef();
 }
 
 STDMETHODIMP_(ULONG) CKorvaneShellExt::Release()
 {
-    ULONG cRef = --m_cRef;
-    if (cRef == 0)
-        delete this;
-    return cRef;
+    return m_pUnkOuter ? m_pUnkOuter->Release() : m_inner.Release();
 }
 
 // ---- end of IUnknown ----
+
+STDMETHODIMP CKorvaneShellExt::GetTypeInfoCount(UINT* pctinfo)
+{
+    return s_typeInfo.GetTypeInfoCount(pctinfo);
+}
+
+STDMETHODIMP CKorvaneShellExt::GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo)
+{
+    return s_typeInfo.GetTypeInfo(iTInfo, lcid, ppTInfo);
+}
+
+STDMETHODIMP CKorvaneShellExt::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId)
+{
+    return s_typeInfo.GetIDsOfNames(rgszNames, cNames, lcid, rgDispId);
+}
+
+STDMETHODIMP CKorvaneShellExt::Invoke(DISPID dispIdMember, REFIID, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                                      VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr)
+{
+    return s_typeInfo.Invoke(static_cast<IKorvaneShellExt*>(this), dispIdMember, lcid, wFlags, pDispParams,
+                             pVarResult, pExcepInfo, puArgErr);
+}
 
 STDMETHODIMP CKorvaneShellExt::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pDataObj, HKEY)
 {

@@ -6,8 +6,9 @@
 #include <shlobj.h>
 #include "StringT.h"
 #include "UniqueHandle.h"
+#include "ShellExt_h.h"
 
-class CKorvaneShellExt : public IShellExtInit, public IContextMenu {
+class CKorvaneShellExt : public IKorvaneShellExt, public IShellExtInit, public IContextMenu {
 public:
     enum {
         MENU_STATE_RUN = 0,              // no file taken: "Run Korvane"
@@ -16,17 +17,27 @@ public:
         MENU_STATE_COMPARE_PAIR = 3,     // two files
     };
 
-    CKorvaneShellExt();
+    // pUnkOuter: the controlling outer object when aggregated, else null.
+    explicit CKorvaneShellExt(IUnknown* pUnkOuter = nullptr);
     virtual ~CKorvaneShellExt();
     CKorvaneShellExt(const CKorvaneShellExt&) = delete;
     CKorvaneShellExt& operator=(const CKorvaneShellExt&) = delete;
 
-    // ---- IUnknown: a plain object of its own for now; the COM module adds the dual interface
-    // ---- (first in the interface table) and aggregation on top of this block.
+    // ---- IUnknown: every interface delegates to the controlling unknown, which is the outer
+    // ---- object when aggregated and the object's own inner unknown otherwise.
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
+    // The class's instance creator: a plain object without an outer object, an aggregated one with.
+    static HRESULT CreateInstance(void* pUnkOuter, REFIID riid, void** ppv);
     // ---- end of IUnknown
+
+    // IDispatch (IKorvaneShellExt has no members of its own), served from the type library
+    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
+    STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
+    STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                        VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
 
     // IShellExtInit
     STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataObject* pDataObj, HKEY hkeyProgID) override;
@@ -72,7 +83,23 @@ protected:
     int m_nMenuState;
 
 private:
+    // The object's own, non-delegating unknown: what an aggregating outer object holds.
+    class CInnerUnknown : public IUnknown {
+    public:
+        explicit CInnerUnknown(CKorvaneShellExt& owner) noexcept : m_owner(owner) {}
+        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+        STDMETHODIMP_(ULONG) AddRef() override;
+        STDMETHODIMP_(ULONG) Release() override;
+
+    private:
+        CKorvaneShellExt& m_owner;
+    };
+    // Walks the interface table (IUnknown answers the primary interface).
+    HRESULT InternalQueryInterface(REFIID riid, void** ppv);
+
     ULONG m_cRef;
+    IUnknown* m_pUnkOuter;
+    CInnerUnknown m_inner;
 };
 
 // The product key under HKEY_CURRENT_USER, shared with the product and its updater.

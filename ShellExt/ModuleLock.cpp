@@ -1,20 +1,18 @@
 #include "ModuleLock.h"
+#include "ShellExtModule.h"
 
-namespace {
-volatile LONG g_nModuleLocks = 0;
-}
-
+// The count itself belongs to the COM module, which answers DllCanUnloadNow from it.
 LONG ShellExtLockModule()
 {
-    return ::InterlockedIncrement(&g_nModuleLocks);
+    return g_ShellExtModule.Lock();
 }
 
 LONG ShellExtUnlockModule()
 {
-    return ::InterlockedDecrement(&g_nModuleLocks);
+    return g_ShellExtModule.Unlock();
 }
 
 LONG ShellExtGetLockCount()
 {
-    return ::InterlockedCompareExchange(&g_nModuleLocks, 0, 0);
+    return g_ShellExtModule.GetLockCount();
 }
