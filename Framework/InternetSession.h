@@ -1,0 +1,31 @@
+#pragma once
+// The framework's internet session over WinInet: one open session handle, from which HTTP requests
+// are opened by URL.
+#include <windows.h>
+#include <wininet.h>
+#include <memory>
+#include "HttpFile.h"
+
+class CInternetSession {
+public:
+    // Opens the session at once; throws CInternetException when the platform refuses.
+    explicit CInternetSession(LPCTSTR pstrAgent = nullptr, DWORD_PTR dwContext = 1,
+                              DWORD dwAccessType = INTERNET_OPEN_TYPE_PRECONFIG, LPCTSTR pstrProxyName = nullptr,
+                              LPCTSTR pstrProxyBypass = nullptr, DWORD dwFlags = 0);
+    CInternetSession(const CInternetSession&) = delete;
+    CInternetSession& operator=(const CInternetSession&) = delete;
+    ~CInternetSession() = default;
+
+    // Sends a GET for an http URL and returns the request once the response headers have arrived.
+    // The caller owns the result. Throws CInternetException on any failure; never returns null.
+    std::unique_ptr<CHttpFile> OpenURL(LPCTSTR pstrURL, DWORD_PTR dwContext = 1,
+                                       DWORD dwFlags = INTERNET_FLAG_TRANSFER_ASCII, LPCTSTR pstrHeaders = nullptr,
+                                       DWORD dwHeadersLength = 0);
+
+    void Close() noexcept { m_hSession.Reset(); }
+    HINTERNET GetHandle() const noexcept { return m_hSession.Get(); }
+
+private:
+    CUniqueInternetHandle m_hSession;
+    DWORD_PTR m_dwContext;
+};

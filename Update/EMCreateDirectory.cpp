@@ -1,0 +1,75 @@
+#include "EMCreateDirectory.h"
+#include <shlwapi.h>
+#define STRSAFE_NO_DEPRECATE // the framework string class formats with the C library on purpose
+#include <strsafe.h>
+#include <mbstring.h>
+#include <cstring>
+#include "StringT.h"
+
+namespace {
+bool IsExistingDirectory(LPCSTR lpszPath)
+{
+    DWORD dwAttributes = ::GetFileAttributesA(lpszPath);
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool EnsureDirectory(LPCSTR lpszPath)
+{
+    return IsExistingDirectory(lpszPath) || ::CreateDirectoryA(lpszPath, nullptr);
+}
+
+// The updater's message boxes carry its application name: the executable's name without extension.
+CStringA GetApplicationName()
+{
+    char szModule[MAX_PATH] = {};
+    DWORD dwLength = ::GetModuleFileNameA(nullptr, szModule, MAX_PATH);
+    if (dwLength == 0 || dwLength >= MAX_PATH)
+        return CStringA();
+    ::PathRemoveExtensionA(szModule);
+    return CStringA(::PathFindFileNameA(szModule));
+}
+} // namespace
+
+BOOL EMCreateDirectory(LPCSTR lpszDirectory)
+{
+    // Paths that do not fit the platform's limit are refused quietly, given or made absolute: a
+    // result of MAX_PATH or more is the size the full path would need, not a path.
+    if (lpszDirectory && ::lstrlenA(lpszDirectory) >= MAX_PATH)
+        return FALSE;
+    char szFullPath[MAX_PATH] = {};
+    DWORD dwLength = lpszDirectory ? ::GetFullPathNameA(lpszDirectory, MAX_PATH, szFullPath, nullptr) : 0;
+    if (dwLength == 0) {
+        CStringA strMessage;
+        strMessage.Format("Invalid directory string\"%s\"\n", lpszDirectory ? lpszDirectory : "");
+        ::MessageBoxA(nullptr, strMessage, GetApplicationName(), MB_ICONEXCLAMATION | MB_OK);
+        return FALSE;
+    }
+    if (dwLength >= MAX_PATH)
+        return FALSE;
+
+    char szRoot[MAX_PATH] = {};
+    ::StringCchCopyNA(szRoot, MAX_PATH, szFullPath, MAX_PATH - 1);
+    ::PathStripToRootA(szRoot);
+    if (!::PathIsUNCA(szRoot)) {
+        DWORD dwMaxComponent = 0;
+        DWORD dwFlags = 0;
+        if (!::GetVolumeInformationA(szRoot, nullptr, 0, nullptr, &dwMaxComponent, &dwFlags, nullptr, 0))
+            return FALSE;
+    }
+
+    if (IsExistingDirectory(szFullPath))
+        return TRUE;
+
+    // Each prefix up to a backslash, in turn: a drive's first prefix (C:) always exists and is
+    // never made; a UNC path's first prefix is empty and cannot be made, so a missing folder on a
+    // share is refused (an existing one was accepted above).
+    unsigned char* pStart = reinterpret_cast<unsigned char*>(szFullPath);
+    for (unsigned char* pSlash = _mbschr(pStart, '\\'); pSlash; pSlash = _mbschr(pSlash + 1, '\\')) {
+        *pSlash = '\0';
+        bool bMade = EnsureDirectory(szFullPath);
+        *pSlash = '\\';
+        if (!bMade)
+            return FALSE;
+    }
+    return EnsureDirectory(szFullPath) ? TRUE : FALSE;
+}
