@@ -1,5 +1,6 @@
 #include "ShellExtModule.h"
 #include <new>
+#include "Registrar/PlatformKey.h"
 #include "Registrar/Registrar.h"
 #include "Win32RegistrarPlatform.h"
 #include "Win32ServerPlatform.h"
@@ -11,25 +12,6 @@ namespace {
 const wchar_t kApprovedKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
 const wchar_t kClassIdText[] = L"{5C1A7D3E-90B2-4ad6-A317-2F8E64C0B95D}";
 const wchar_t kClassName[] = L"Korvane Context Menu Handler";
-
-// A key opened through the registry platform, closed when the scope ends.
-class CPlatformKey {
-public:
-    explicit CPlatformKey(IRegistryPlatform& registry) noexcept : m_registry(registry) {}
-    ~CPlatformKey()
-    {
-        if (m_hKey)
-            m_registry.CloseKey(m_hKey);
-    }
-    CPlatformKey(const CPlatformKey&) = delete;
-    CPlatformKey& operator=(const CPlatformKey&) = delete;
-    RegKey* Put() noexcept { return &m_hKey; }
-    RegKey Get() const noexcept { return m_hKey; }
-
-private:
-    IRegistryPlatform& m_registry;
-    RegKey m_hKey = nullptr;
-};
 
 // The cached class object is tested outside the class-table lock, so it is read and written atomically.
 IUnknown* ReadCached(ClassEntry& entry) noexcept
