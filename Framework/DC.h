@@ -31,7 +31,10 @@ public:
     // this context, a wrapper that does not own it is returned, valid as long as this context.
     CGdiObject* SelectObject(CGdiObject* pObject);
     CBitmap* SelectObject(CBitmap* pBitmap);
-    int SelectClipRgn(CRgn* pRgn) { return ::SelectClipRgn(m_hDC, pRgn ? static_cast<HRGN>(*pRgn) : nullptr); }
+    int SelectClipRgn(CRgn* pRgn)
+    {
+        return ::SelectClipRgn(m_hDC, pRgn ? static_cast<HRGN>(*pRgn) : nullptr);
+    }
     int GetClipBox(LPRECT lpRect) const { return ::GetClipBox(m_hDC, lpRect); }
 
     COLORREF GetBkColor() const { return ::GetBkColor(m_hDC); }
@@ -43,7 +46,8 @@ public:
     void FillSolidRect(int x, int y, int cx, int cy, COLORREF clr);
     void FillSolidRect(LPCRECT lpRect, COLORREF clr)
     {
-        FillSolidRect(lpRect->left, lpRect->top, lpRect->right - lpRect->left, lpRect->bottom - lpRect->top, clr);
+        FillSolidRect(lpRect->left, lpRect->top, lpRect->right - lpRect->left, lpRect->bottom - lpRect->top,
+                      clr);
     }
     // A one-pixel frame: top row and left column in clrTopLeft, right column and bottom row in
     // clrBottomRight (the bottom-right corner pixels belong to the latter).

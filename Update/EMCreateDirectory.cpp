@@ -32,9 +32,11 @@ CStringA GetApplicationName()
 
 BOOL EMCreateDirectory(LPCSTR lpszDirectory)
 {
+    // Paths that do not fit the platform's limit are refused quietly, given or made absolute: a
+    // result of MAX_PATH or more is the size the full path would need, not a path.
+    if (lpszDirectory && ::lstrlenA(lpszDirectory) >= MAX_PATH)
+        return FALSE;
     char szFullPath[MAX_PATH] = {};
-    // A result of MAX_PATH or more is the size the path would need: it does not fit, and every
-    // platform call below takes paths of at most MAX_PATH - 1 characters anyway.
     DWORD dwLength = lpszDirectory ? ::GetFullPathNameA(lpszDirectory, MAX_PATH, szFullPath, nullptr) : 0;
     if (dwLength == 0) {
         CStringA strMessage;

@@ -42,7 +42,7 @@ void CTrayIcon::CopyTip(LPCSTR lpszTip)
 {
     // Always leave a terminating zero: the platform reads the field as a string. A longer tip is
     // cut at a whole character of the system code page.
-    const size_t nField = sizeof(m_iconData.szTip);
+    const size_t nField = kTipSize;
     size_t nLength = 0;
     for (LPCSTR p = lpszTip; *p;) {
         LPCSTR pNext = ::CharNextA(p);
@@ -52,7 +52,7 @@ void CTrayIcon::CopyTip(LPCSTR lpszTip)
         nLength = nNext;
         p = pNext;
     }
-    ZeroMemory(m_iconData.szTip, nField);
+    ZeroMemory(m_iconData.szTip, sizeof(m_iconData.szTip));
     CopyMemory(m_iconData.szTip, lpszTip, nLength);
 }
 

@@ -28,6 +28,8 @@ public:
 
     // The record's size: the first version of NOTIFYICONDATA, without balloon and version fields.
     static constexpr DWORD kRecordSize = NOTIFYICONDATAA_V1_SIZE;
+    // That version's tip field; the headers' record has room for the later, longer one.
+    static constexpr size_t kTipSize = 64;
 
 protected:
     DECLARE_MESSAGE_MAP()

@@ -43,3 +43,6 @@ mkdir -p "$shots"
 )
 echo "updater screenshots: $shots"
 # --- updater walk (kvupdate.exe): end ---
+
+# ---- The shell extension: register, build the menu through COM, invoke, unregister ----
+bash "$root/scripts/main-job-shellext.sh" "$build"

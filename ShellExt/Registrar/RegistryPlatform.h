@@ -4,6 +4,7 @@
 // registry API, and an in-memory registry stands in for it in tests and in the native build.
 // Keys, access masks, value types and error codes carry the Win32 numbers, so the Win32
 // implementation passes them through unchanged.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -52,6 +53,8 @@ constexpr HResult kE_OUTOFMEMORY = static_cast<HResult>(0x8007000Eu);
 constexpr HResult kE_INVALIDARG = static_cast<HResult>(0x80070057u);
 constexpr HResult kE_ACCESSDENIED = static_cast<HResult>(0x80070005u);
 constexpr HResult kDISP_E_EXCEPTION = static_cast<HResult>(0x80020009u);
+constexpr HResult kDISP_E_TYPEMISMATCH = static_cast<HResult>(0x80020005u);
+constexpr HResult kDISP_E_OVERFLOW = static_cast<HResult>(0x8002000Au);
 
 // 0x80070000 combined with the low 16 bits of a Win32 error; 0 stays S_OK.
 constexpr HResult HResultFromWin32(long error)
@@ -75,4 +78,20 @@ public:
     // Name of the subkey at index into a buffer of *cchName characters; kErrorNoMoreItems past the end.
     virtual long EnumKey(RegKey key, std::uint32_t index, wchar_t* name, std::uint32_t* cchName) = 0;
     virtual long CloseKey(RegKey key) = 0;
+};
+
+// What the registry-script registrar needs beyond the registry. None of these may throw.
+class IRegistrarPlatform : public IRegistryPlatform {
+public:
+    // Copies the bytes of the resource (id, type) of a module file loaded as a data file, which is
+    // unloaded again before returning. Any failure answers the HRESULT of the thread's last error.
+    virtual HResult LoadResourceBytes(const wchar_t* moduleFileName, unsigned resourceId,
+                                      const wchar_t* resourceType, std::string& bytes) = 0;
+    // Decodes 8-bit script text into at most cchWide UTF-16 characters (no terminator is added),
+    // with the code page the registrar uses. Answers the character count in *pcchWritten; a
+    // conversion giving 0 characters answers the HRESULT of the thread's last error.
+    virtual HResult ConvertToWide(const char* text, std::size_t cbText, wchar_t* wide, std::size_t cchWide,
+                                  std::size_t* pcchWritten) = 0;
+    // The number in a "D" value, read the way VarUI4FromStr reads it (locale 0, no flags).
+    virtual HResult ParseUI4(const wchar_t* text, std::uint32_t* value) = 0;
 };

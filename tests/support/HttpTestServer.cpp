@@ -201,63 +201,62 @@ CHttpTestResponse CHttpTestServer::NextResponse(const CRecordedRequest& request)
 void CHttpTestServer::Serve(UINT_PTR sRaw)
 {
     CUniqueSocket s(sRaw);
-    std::string strPending;
-    char recvBuffer[4096];
-    std::vector<char> piece;
-    for (bool bKeepAlive = true; bKeepAlive;) {
-        size_t nHeaderEnd;
-        while ((nHeaderEnd = strPending.find("\r\n\r\n")) == std::string::npos) {
-            int n = ::recv(s.Get(), recvBuffer, sizeof(recvBuffer), 0);
-            if (n <= 0)
-                goto done;
-            strPending.append(recvBuffer, static_cast<size_t>(n));
-        }
-        CRecordedRequest request;
-        size_t nLineEnd = strPending.find("\r\n");
-        request.strRequestLine = strPending.substr(0, nLineEnd);
-        request.strHeaders = strPending.substr(nLineEnd + 2, nHeaderEnd - nLineEnd - 2);
-        strPending.erase(0, nHeaderEnd + 4);
-
-        const CHttpTestResponse response = NextResponse(request);
-        if (response.bCloseWithoutAnswer)
-            break;
-        CBodySource body(response);
-        std::string strHead = response.strStatusLine + "\r\n";
-        for (const auto& header : response.headers) {
-            strHead += header.first + ": " + header.second + "\r\n";
-            if (EqualsNoCase(header.first, "Connection") && EqualsNoCase(header.second, "close"))
-                bKeepAlive = false;
-        }
-        if (response.bAutoLength)
-            strHead += "Content-Length: " + std::to_string(body.Size()) + "\r\n";
-        else
-            bKeepAlive = false; // without a length the end of the body is the end of the connection
-        strHead += "\r\n";
-        if (!SendAll(s.Get(), strHead.data(), strHead.size()))
-            break;
-
-        size_t nBudget = std::min(response.nCutAfter, body.Size());
-        bool bFirst = true;
-        while (nBudget > 0) {
-            if (!bFirst && response.dwChunkDelayMs)
-                ::Sleep(response.dwChunkDelayMs);
-            bFirst = false;
-            size_t n = body.Next(piece, std::min(nBudget, std::max<size_t>(response.nChunkBytes, 1)));
-            if (n == 0 || !SendAll(s.Get(), piece.data(), n))
-                goto done;
-            nBudget -= n;
-        }
-        if (response.nCutAfter < body.Size()) {
-            if (response.bReset) {
-                linger hard = {1, 0}; // closing with a zero linger time sends a reset
-                ::setsockopt(s.Get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof(hard));
-            }
-            break;
-        }
-    }
-done:
+    // Wake up now and then to notice the server stopping: a blocked recv is not reliably woken by
+    // shutdown from another thread under wine.
+    DWORD dwTimeout = 200;
+    ::setsockopt(s.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&dwTimeout), sizeof(dwTimeout));
+    ServeOneRequest(s.Get());
     std::lock_guard<std::mutex> lock(m_mutex);
     m_open.erase(std::remove(m_open.begin(), m_open.end(), s.Get()), m_open.end());
     // s closes here, inside the lock, so the destructor never shuts down a reused socket number.
     s.Reset();
+}
+
+// One request per connection, answered with "Connection: close": a client's idle pooled
+// connection would otherwise keep the server (and the test program's exit) waiting.
+void CHttpTestServer::ServeOneRequest(UINT_PTR s)
+{
+    std::string strPending;
+    char recvBuffer[4096];
+    size_t nHeaderEnd;
+    while ((nHeaderEnd = strPending.find("\r\n\r\n")) == std::string::npos) {
+        int n = ::recv(s, recvBuffer, sizeof(recvBuffer), 0);
+        if (n == SOCKET_ERROR && ::WSAGetLastError() == WSAETIMEDOUT && !m_bStopping)
+            continue;
+        if (n <= 0)
+            return;
+        strPending.append(recvBuffer, static_cast<size_t>(n));
+    }
+    CRecordedRequest request;
+    size_t nLineEnd = strPending.find("\r\n");
+    request.strRequestLine = strPending.substr(0, nLineEnd);
+    request.strHeaders = strPending.substr(nLineEnd + 2, nHeaderEnd - nLineEnd - 2);
+
+    const CHttpTestResponse response = NextResponse(request);
+    if (response.bCloseWithoutAnswer)
+        return;
+    CBodySource body(response);
+    std::string strHead = response.strStatusLine + "\r\n";
+    for (const auto& header : response.headers)
+        strHead += header.first + ": " + header.second + "\r\n";
+    if (response.bAutoLength)
+        strHead += "Content-Length: " + std::to_string(body.Size()) + "\r\n";
+    strHead += "Connection: close\r\n\r\n";
+    if (!SendAll(s, strHead.data(), strHead.size()))
+        return;
+
+    std::vector<char> piece;
+    size_t nBudget = std::min(response.nCutAfter, body.Size());
+    for (bool bFirst = true; nBudget > 0; bFirst = false) {
+        if (!bFirst && response.dwChunkDelayMs)
+            ::Sleep(response.dwChunkDelayMs);
+        size_t n = body.Next(piece, std::min(nBudget, std::max<size_t>(response.nChunkBytes, 1)));
+        if (n == 0 || !SendAll(s, piece.data(), n))
+            return;
+        nBudget -= n;
+    }
+    if (response.nCutAfter < body.Size() && response.bReset) {
+        linger hard = {1, 0}; // closing with a zero linger time sends a reset
+        ::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof(hard));
+    }
 }

@@ -1,6 +1,6 @@
 #pragma once
-// A scripted HTTP server for tests, on 127.0.0.1 inside the test program. Each request taken gets
-// the next scripted response (the last one repeats once the script is used up); every request line
+// A scripted HTTP server for tests, on 127.0.0.1 inside the test program. Each request (one per
+// connection) gets the next scripted response (the last one repeats once the script is used up); every request line
 // and header block is recorded so tests can check exactly what the client sent.
 #include <windows.h>
 #include <atomic>
@@ -60,6 +60,7 @@ public:
 private:
     void AcceptLoop();
     void Serve(UINT_PTR s);
+    void ServeOneRequest(UINT_PTR s);
     CHttpTestResponse NextResponse(const CRecordedRequest& request);
 
     USHORT m_nPort = 0;

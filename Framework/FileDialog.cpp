@@ -1,0 +1,48 @@
+#include "FileDialog.h"
+#include <tchar.h>
+
+CFileDialog::CFileDialog(BOOL bOpenFileDialog, LPCTSTR lpszDefExt, LPCTSTR lpszFileName, DWORD dwFlags,
+                         LPCTSTR lpszFilter, HWND hWndParent)
+    : m_ofn(), m_bOpenFileDialog(bOpenFileDialog), m_szFileName()
+{
+    if (lpszFileName)
+        ::lstrcpyn(m_szFileName, lpszFileName, MAX_PATH);
+    if (lpszDefExt)
+        m_strDefExt = lpszDefExt;
+    if (lpszFilter) {
+        // The system wants each part terminated and the list ended by an empty part; the bar form
+        // ends with "||", so replacing every bar gives exactly that. Extra terminators keep an
+        // unterminated bar form well ended too.
+        m_strFilter = lpszFilter;
+        for (TCHAR& ch : m_strFilter)
+            if (ch == _T('|'))
+                ch = _T('\0');
+        m_strFilter.append(2, _T('\0'));
+    }
+
+    m_ofn.lStructSize = sizeof(m_ofn);
+    m_ofn.hwndOwner = hWndParent;
+    m_ofn.lpstrFile = m_szFileName;
+    m_ofn.nMaxFile = MAX_PATH;
+    m_ofn.lpstrDefExt = m_strDefExt.empty() ? nullptr : m_strDefExt.c_str();
+    m_ofn.lpstrFilter = m_strFilter.empty() ? nullptr : m_strFilter.c_str();
+    m_ofn.nFilterIndex = m_strFilter.empty() ? 0 : 1;
+    m_ofn.Flags = dwFlags | OFN_EXPLORER;
+}
+
+INT_PTR CFileDialog::DoModal()
+{
+    // The members may have moved since construction only if the caller changed m_ofn; point the
+    // record at our buffers again so the dialog always writes inside them.
+    m_ofn.lpstrFile = m_szFileName;
+    m_ofn.nMaxFile = MAX_PATH;
+    BOOL bOk = m_bOpenFileDialog ? ::GetOpenFileName(&m_ofn) : ::GetSaveFileName(&m_ofn);
+    if (!bOk)
+        m_szFileName[0] = _T('\0');
+    return bOk ? IDOK : IDCANCEL;
+}
+
+CString CFileDialog::GetPathName() const
+{
+    return CString(m_szFileName);
+}

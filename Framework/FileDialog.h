@@ -1,0 +1,29 @@
+#pragma once
+// The framework's modal open/save file dialog: one file, a bar-separated filter
+// ("Text (*.txt)|*.txt|All Files (*.*)|*.*||"), the system's default title and folder.
+#include <windows.h>
+#include <commdlg.h>
+#include <string>
+#include "StringT.h"
+
+class CFileDialog {
+public:
+    CFileDialog(BOOL bOpenFileDialog, LPCTSTR lpszDefExt = nullptr, LPCTSTR lpszFileName = nullptr,
+                DWORD dwFlags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, LPCTSTR lpszFilter = nullptr,
+                HWND hWndParent = nullptr);
+    CFileDialog(const CFileDialog&) = delete;
+    CFileDialog& operator=(const CFileDialog&) = delete;
+
+    // IDOK when the user chose a file, IDCANCEL when the dialog was cancelled or failed.
+    INT_PTR DoModal();
+    // The chosen file's full path once DoModal returned IDOK; empty after a cancel.
+    CString GetPathName() const;
+
+    OPENFILENAME m_ofn;
+
+private:
+    BOOL m_bOpenFileDialog;
+    std::basic_string<TCHAR> m_strFilter; // the filter with its bars turned into terminators
+    std::basic_string<TCHAR> m_strDefExt;
+    TCHAR m_szFileName[MAX_PATH];
+};

@@ -1,0 +1,106 @@
+#pragma once
+// The context-menu extension object: Explorer creates one per context menu, hands it the
+// selection, lets it add its compare items, asks for their help texts and has it carry out the
+// chosen command by starting the comparison program.
+#include <windows.h>
+#include <shlobj.h>
+#include "StringT.h"
+#include "UniqueHandle.h"
+#include "ShellExt_h.h"
+
+class CKorvaneShellExt : public IKorvaneShellExt, public IShellExtInit, public IContextMenu {
+public:
+    enum {
+        MENU_STATE_RUN = 0,              // no file taken: "Run Korvane"
+        MENU_STATE_SELECT_FIRST = 1,     // one file, nothing remembered
+        MENU_STATE_COMPARE_TO_FIRST = 2, // one file and a remembered first item
+        MENU_STATE_COMPARE_PAIR = 3,     // two files
+    };
+
+    // pUnkOuter: the controlling outer object when aggregated, else null.
+    explicit CKorvaneShellExt(IUnknown* pUnkOuter = nullptr);
+    virtual ~CKorvaneShellExt();
+    CKorvaneShellExt(const CKorvaneShellExt&) = delete;
+    CKorvaneShellExt& operator=(const CKorvaneShellExt&) = delete;
+
+    // ---- IUnknown: every interface delegates to the controlling unknown, which is the outer
+    // ---- object when aggregated and the object's own inner unknown otherwise.
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    // The class's instance creator: a plain object without an outer object, an aggregated one with.
+    static HRESULT CreateInstance(void* pUnkOuter, REFIID riid, void** ppv);
+    // ---- end of IUnknown
+
+    // IDispatch (IKorvaneShellExt has no members of its own), served from the type library
+    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
+    STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
+    STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                        VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+
+    // IShellExtInit
+    STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataObject* pDataObj, HKEY hkeyProgID) override;
+
+    // IContextMenu
+    STDMETHODIMP QueryContextMenu(HMENU hMenu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
+                                  UINT uFlags) override;
+    STDMETHODIMP InvokeCommand(CMINVOKECOMMANDINFO* pici) override;
+    STDMETHODIMP GetCommandString(UINT_PTR idCmd, UINT uType, UINT* pReserved, CHAR* pszName,
+                                  UINT cchMax) override;
+
+    // Inserts the items of m_nMenuState from nPosition on; returns how many were inserted.
+    int BuildMenu(HMENU hMenu, UINT nPosition, UINT nFirstCmdId);
+    // The help text of a command index in the current menu state, or an empty text.
+    CStringW GetHelpText(UINT_PTR nCmdIndex) const;
+    // The comparison program named by the product key's Korvane value; false when there is none.
+    bool GetProgramPath(CStringW& strPath) const;
+    // The program path (quoted unless it already is) followed by the text or binary switches.
+    static CStringW BuildCommandLine(const CStringW& strProgram, int nText, const CStringW& strFile1,
+                                     const CStringW& strFile2);
+
+protected:
+    HRESULT DoInitialize(IDataObject* pDataObj);
+    HRESULT DoQueryContextMenu(HMENU hMenu, UINT indexMenu, UINT idCmdFirst, UINT uFlags);
+    HRESULT DoInvokeCommand(UINT nCmdIndex);
+    // Shows the file-open dialog; true with the chosen path when the user chose a file.
+    bool AskForSecondFile(CStringW& strPath);
+    // The program beside this module, for when the registry names none.
+    static CStringW GetDefaultProgramPath();
+    static void WriteFirstSelection(LPCWSTR lpszPath);
+
+    struct BitmapTraits {
+        using HandleType = HBITMAP;
+        static HandleType Invalid() noexcept { return nullptr; }
+        static void Close(HandleType h) noexcept { ::DeleteObject(h); }
+    };
+
+    CStringW m_strFile1;
+    CStringW m_strFile2;
+    int m_nFileCount;
+    CStringW m_strFirstSelection;
+    CUniqueHandle<BitmapTraits> m_bmpMenu;
+    int m_nMenuState;
+
+private:
+    // The object's own, non-delegating unknown: what an aggregating outer object holds.
+    class CInnerUnknown : public IUnknown {
+    public:
+        explicit CInnerUnknown(CKorvaneShellExt& owner) noexcept : m_owner(owner) {}
+        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+        STDMETHODIMP_(ULONG) AddRef() override;
+        STDMETHODIMP_(ULONG) Release() override;
+
+    private:
+        CKorvaneShellExt& m_owner;
+    };
+    // Walks the interface table (IUnknown answers the primary interface).
+    HRESULT InternalQueryInterface(REFIID riid, void** ppv);
+
+    ULONG m_cRef;
+    IUnknown* m_pUnkOuter;
+    CInnerUnknown m_inner;
+};
+
+// The product key under HKEY_CURRENT_USER, shared with the product and its updater.
+extern const WCHAR g_szProductKey[];

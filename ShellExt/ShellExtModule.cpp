@@ -1,0 +1,330 @@
+#include "ShellExtModule.h"
+#include <new>
+#include "Registrar/PlatformKey.h"
+#include "Registrar/Registrar.h"
+#include "Win32RegistrarPlatform.h"
+#include "Win32ServerPlatform.h"
+#include "Win32TypeLibService.h"
+
+CShellExtModule g_ShellExtModule;
+
+namespace {
+const wchar_t kApprovedKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+const wchar_t kClassIdText[] = L"{5C1A7D3E-90B2-4ad6-A317-2F8E64C0B95D}";
+const wchar_t kClassName[] = L"Korvane Context Menu Handler";
+
+// The cached class object is tested outside the class-table lock, so it is read and written atomically.
+IUnknown* ReadCached(ClassEntry& entry) noexcept
+{
+    return static_cast<IUnknown*>(
+        ::InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&entry.pCF), nullptr, nullptr));
+}
+IUnknown* ExchangeCached(ClassEntry& entry, IUnknown* pUnk) noexcept
+{
+    return static_cast<IUnknown*>(::InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&entry.pCF), pUnk));
+}
+
+bool Matches(const ClassEntry& entry, const CLSID* pCLSID)
+{
+    return pCLSID == nullptr || ::IsEqualCLSID(*entry.pclsid, *pCLSID);
+}
+
+// The class declares no component categories; a row that did would need the category manager,
+// which this server does not carry.
+HRESULT UpdateCategories(const ClassEntry& entry)
+{
+    return entry.pfnGetCategoryMap == nullptr || entry.pfnGetCategoryMap() == nullptr ? S_OK : E_NOTIMPL;
+}
+} // namespace
+
+HRESULT CShellExtModule::Init(ClassEntry* pEntries, HINSTANCE hInstance, const GUID* plibid)
+{
+    m_pEntries = pEntries;
+    m_hInstance = hInstance;
+    m_hInstTypeLib = hInstance;
+    if (plibid)
+        m_libid = *plibid;
+    for (ClassEntry* p = m_pEntries; p && p->pclsid; ++p)
+        if (p->pfnObjectMain)
+            p->pfnObjectMain(true);
+    for (ClassEntry** pp = m_ppAutoBegin; pp < m_ppAutoEnd; ++pp)
+        if (*pp && (*pp)->pfnObjectMain)
+            (*pp)->pfnObjectMain(true);
+    return S_OK;
+}
+
+void CShellExtModule::Term()
+{
+    for (ClassEntry* p = m_pEntries; p && p->pclsid; ++p) {
+        if (IUnknown* pCF = ExchangeCached(*p, nullptr))
+            pCF->Release();
+        if (p->pfnObjectMain)
+            p->pfnObjectMain(false);
+    }
+    for (ClassEntry** pp = m_ppAutoBegin; pp < m_ppAutoEnd; ++pp)
+        if (*pp && (*pp)->pfnObjectMain)
+            (*pp)->pfnObjectMain(false);
+    for (const TermFunc& f : m_termFuncs)
+        f.pfn(f.dw);
+    m_termFuncs.clear();
+    m_pEntries = nullptr;
+}
+
+HRESULT CShellExtModule::AddTermFunc(void (*pfn)(DWORD_PTR), DWORD_PTR dw)
+{
+    try {
+        CCriticalSectionLock lock(m_csClassTable);
+        m_termFuncs.push_back({pfn, dw});
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+void CShellExtModule::SetPlatform(IRegistrarPlatform* pRegistry, ITypeLibService* pTypeLibs,
+                                  IServerPlatform* pPlatform)
+{
+    m_pRegistry = pRegistry;
+    m_pTypeLibs = pTypeLibs;
+    m_pPlatform = pPlatform;
+}
+
+void CShellExtModule::SetAutoClassTable(ClassEntry** ppBegin, ClassEntry** ppEnd) noexcept
+{
+    m_ppAutoBegin = ppBegin;
+    m_ppAutoEnd = ppEnd;
+}
+
+IServerPlatform& CShellExtModule::Platform()
+{
+    static CWin32ServerPlatform s_platform;
+    return m_pPlatform ? *m_pPlatform : s_platform;
+}
+
+IRegistrarPlatform& CShellExtModule::Registry()
+{
+    static CWin32RegistrarPlatform s_registry;
+    return m_pRegistry ? *m_pRegistry : s_registry;
+}
+
+ITypeLibService& CShellExtModule::TypeLibs()
+{
+    static CWin32TypeLibService s_typeLibs;
+    return m_pTypeLibs ? *m_pTypeLibs : s_typeLibs;
+}
+
+HRESULT CShellExtModule::GetClassObjectFrom(ClassEntry& entry, REFIID riid, void** ppv)
+{
+    if (ReadCached(entry) == nullptr) {
+        CCriticalSectionLock lock(m_csClassTable);
+        if (ReadCached(entry) == nullptr) {
+            IUnknown* pCF = nullptr;
+            HRESULT hr = entry.pfnGetClassObject(entry.pfnCreateInstance, IID_IUnknown, reinterpret_cast<void**>(&pCF));
+            if (FAILED(hr))
+                return hr;
+            ExchangeCached(entry, pCF);
+        }
+    }
+    if (IUnknown* pCF = ReadCached(entry))
+        return pCF->QueryInterface(riid, ppv);
+    return S_OK;
+}
+
+HRESULT CShellExtModule::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv)
+{
+    if (ppv == nullptr)
+        return E_POINTER;
+    *ppv = nullptr;
+    HRESULT hr = S_OK;
+    for (ClassEntry* p = m_pEntries; p && p->pclsid; ++p) {
+        if (p->pfnGetClassObject && ::IsEqualCLSID(rclsid, *p->pclsid)) {
+            hr = GetClassObjectFrom(*p, riid, ppv);
+            break;
+        }
+    }
+    if (*ppv == nullptr && hr == S_OK) {
+        for (ClassEntry** pp = m_ppAutoBegin; pp < m_ppAutoEnd; ++pp) {
+            ClassEntry* p = *pp;
+            if (p && p->pfnGetClassObject && ::IsEqualCLSID(rclsid, *p->pclsid)) {
+                hr = GetClassObjectFrom(*p, riid, ppv);
+                break;
+            }
+        }
+        if (*ppv == nullptr && hr == S_OK)
+            hr = CLASS_E_CLASSNOTAVAILABLE;
+    }
+    return hr;
+}
+
+template <typename F>
+HRESULT CShellExtModule::ForEachRow(const CLSID* pCLSID, F f)
+{
+    // The explicit table first; the auto table only when all of it succeeded.
+    for (ClassEntry* p = m_pEntries; p && p->pclsid; ++p) {
+        if (Matches(*p, pCLSID)) {
+            HRESULT hr = f(*p);
+            if (FAILED(hr))
+                return hr;
+        }
+    }
+    for (ClassEntry** pp = m_ppAutoBegin; pp < m_ppAutoEnd; ++pp) {
+        if (*pp && Matches(**pp, pCLSID)) {
+            HRESULT hr = f(**pp);
+            if (FAILED(hr))
+                return hr;
+        }
+    }
+    return S_OK;
+}
+
+HRESULT CShellExtModule::RegisterServer(BOOL bRegTypeLib, const CLSID* pCLSID)
+{
+    auto registerRow = [](ClassEntry& entry) {
+        HRESULT hr = entry.pfnUpdateRegistry(TRUE);
+        return FAILED(hr) ? hr : UpdateCategories(entry);
+    };
+    HRESULT hr = ForEachRow(pCLSID, registerRow);
+    if (SUCCEEDED(hr) && bRegTypeLib)
+        hr = RegisterTypeLib();
+    return hr;
+}
+
+HRESULT CShellExtModule::UnregisterServer(BOOL bUnRegTypeLib, const CLSID* pCLSID)
+{
+    auto unregisterRow = [](ClassEntry& entry) {
+        HRESULT hr = UpdateCategories(entry);
+        return FAILED(hr) ? hr : entry.pfnUpdateRegistry(FALSE);
+    };
+    HRESULT hr = ForEachRow(pCLSID, unregisterRow);
+    if (SUCCEEDED(hr) && bUnRegTypeLib)
+        hr = UnRegisterTypeLib();
+    return hr;
+}
+
+HRESULT CShellExtModule::RegisterWithApproval()
+{
+    DWORD dwVersion = Platform().GetVersion();
+    // Only NT 4.0's shell consults the approval list; later systems and the 95 family need no entry.
+    if ((dwVersion & 0x80000000u) == 0 && LOBYTE(LOWORD(dwVersion)) == 4) {
+        IRegistryPlatform& registry = Registry();
+        CPlatformKey key(registry);
+        if (registry.OpenKey(kv::RootKey(kv::RegRoot::LocalMachine), kApprovedKey, kv::kKeySetValue, key.Put()) != 0)
+            return E_ACCESSDENIED;
+        if (registry.SetValue(key.Get(), kClassIdText, kv::kRegSz, kClassName, sizeof(kClassName)) != 0)
+            return E_ACCESSDENIED;
+    }
+    return RegisterServer(TRUE);
+}
+
+HRESULT CShellExtModule::UnregisterWithApproval()
+{
+    DWORD dwVersion = Platform().GetVersion();
+    if ((dwVersion & 0x80000000u) == 0 && LOWORD(dwVersion) == 4) {
+        // Leaving a stale approval entry behind does no harm, so its failures are not reported.
+        IRegistryPlatform& registry = Registry();
+        CPlatformKey key(registry);
+        if (registry.OpenKey(kv::RootKey(kv::RegRoot::LocalMachine), kApprovedKey, kv::kKeySetValue, key.Put()) == 0)
+            registry.DeleteValue(key.Get(), kClassIdText);
+    }
+    return UnregisterServer(TRUE);
+}
+
+HRESULT CShellExtModule::GetModuleFileName(wchar_t (&szName)[MAX_PATH])
+{
+    DWORD cch = Platform().GetModuleFileName(m_hInstance, szName, MAX_PATH);
+    if (cch == 0)
+        return HRESULT_FROM_WIN32(Platform().GetLastError());
+    if (cch >= MAX_PATH) // the name was cut short
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    szName[cch] = L'\0';
+    return S_OK;
+}
+
+HRESULT CShellExtModule::UpdateRegistryFromResource(UINT nResID, BOOL bRegister)
+{
+    try {
+        CRegistrar registrar(Registry());
+        HRESULT hr = registrar.AddReplacement(L"APPID", L"");
+        if (FAILED(hr))
+            return hr;
+        wchar_t szModule[MAX_PATH];
+        hr = GetModuleFileName(szModule);
+        if (FAILED(hr))
+            return hr;
+        // The script quotes its values with single quotes, so the path's own quotes are doubled.
+        std::wstring strEscaped;
+        for (const wchar_t* p = szModule; *p; ++p) {
+            strEscaped += *p;
+            if (*p == L'\'')
+                strEscaped += L'\'';
+        }
+        if (m_hInstance == nullptr || m_hInstance == Platform().GetMainModule()) {
+            std::wstring strQuoted = L"\"" + strEscaped + L"\"";
+            hr = registrar.AddReplacement(L"Module", strQuoted.c_str());
+        } else {
+            hr = registrar.AddReplacement(L"Module", strEscaped.c_str());
+        }
+        if (FAILED(hr))
+            return hr;
+        hr = registrar.AddReplacement(L"Module_Raw", strEscaped.c_str());
+        if (FAILED(hr))
+            return hr;
+        return registrar.RegisterFromResource(szModule, nResID, L"REGISTRY", bRegister != FALSE);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT CShellExtModule::LoadTypeLib(std::wstring* pstrPath, std::unique_ptr<ILoadedTypeLib>* ppLib)
+{
+    wchar_t szModule[MAX_PATH];
+    HRESULT hr = GetModuleFileName(szModule);
+    if (FAILED(hr))
+        return hr;
+    hr = TypeLibs().Load(szModule, ppLib);
+    if (FAILED(hr)) {
+        // Not embedded: try a ".tlb" file of the same name beside the module.
+        wchar_t* pExt = ::wcsrchr(szModule, L'.');
+        const wchar_t* pSlash = ::wcsrchr(szModule, L'\\');
+        if (pExt == nullptr || (pSlash && pExt < pSlash))
+            pExt = szModule + ::wcslen(szModule);
+        const wchar_t kTlb[] = L".tlb";
+        if (static_cast<size_t>(pExt - szModule) + ::wcslen(kTlb) >= MAX_PATH)
+            return E_FAIL;
+        ::wcscpy_s(pExt, MAX_PATH - (pExt - szModule), kTlb);
+        hr = TypeLibs().Load(szModule, ppLib);
+        if (FAILED(hr))
+            return hr;
+    }
+    try {
+        pstrPath->assign(szModule);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+HRESULT CShellExtModule::RegisterTypeLib()
+{
+    std::wstring strPath;
+    std::unique_ptr<ILoadedTypeLib> pLib;
+    HRESULT hr = LoadTypeLib(&strPath, &pLib);
+    if (FAILED(hr))
+        return hr;
+    try {
+        std::wstring strHelpDir = strPath.substr(0, strPath.find_last_of(L"\\/:") + 1);
+        return pLib->Register(strPath.c_str(), strHelpDir.c_str());
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT CShellExtModule::UnRegisterTypeLib()
+{
+    std::wstring strPath;
+    std::unique_ptr<ILoadedTypeLib> pLib;
+    HRESULT hr = LoadTypeLib(&strPath, &pLib);
+    if (FAILED(hr))
+        return hr;
+    return pLib->Unregister();
+}

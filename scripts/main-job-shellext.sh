@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The extension's part of the main job: registers KorvaneShellExt.dll with wine's regsvr32, builds
+# the context menu for a sample selection through COM as Explorer would, prints the items and their
+# help texts, invokes "Compare As Text" so that a sample comparison program prints the command line
+# it received, and unregisters. Usage: main-job-shellext.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/wine-session.sh" "$build"
+
+winpath() { echo "Z:${1//\//\\}"; }
+dll=$(winpath "$build/ShellExt/KorvaneShellExt.dll")
+host="$build/tests/comserver-e2e/kvmenuhost.exe"
+sample=$(winpath "$build/tests/comserver-e2e/kvsamplecompare.exe")
+work=$(mktemp -d)
+printf 'first line\nsame\n' >"$work/old.txt"
+printf 'first line\nchanged\n' >"$work/new.txt"
+
+echo "== regsvr32 KorvaneShellExt.dll"
+wine regsvr32 /s "$dll" && echo "registered"
+key='HKCU\Software\Halden Forge\Korvane'
+wine reg add "$key" /v ContextMenuEnabled /t REG_DWORD /d 1 /f >/dev/null
+wine reg add "$key" /v Korvane /t REG_SZ /d "$sample" /f >/dev/null
+wine reg add "$key" /v FirstSelection /t REG_SZ /d "" /f >/dev/null
+
+echo "== context menu for $(winpath "$work/old.txt") and $(winpath "$work/new.txt")"
+export KV_RECORD_FILE
+KV_RECORD_FILE=$(winpath "$work/record.txt")
+wine "$host" "$(winpath "$work/old.txt")" "$(winpath "$work/new.txt")" /invoke "Compare As Text" | tr -d '\r'
+# The comparison program runs on its own; wait for what it recorded.
+for _ in $(seq 100); do [ -s "$work/record.txt" ] && break; sleep 0.1; done
+echo "== the comparison program received:"
+tr -d '\r' <"$work/record.txt"
+
+echo "== regsvr32 /u KorvaneShellExt.dll"
+wine regsvr32 /s /u "$dll" && echo "unregistered"
+rm -rf "$work"

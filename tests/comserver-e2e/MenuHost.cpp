@@ -1,0 +1,144 @@
+// kvmenuhost: does what Explorer does with a context-menu handler, through COM and the registry.
+// Usage: kvmenuhost FILE... [/invoke "ITEM TEXT"]
+// Creates the registered handler by class id, hands it the files as a CF_HDROP selection, builds
+// the menu, prints each item with its help text and, with /invoke, chooses the named item.
+#include <windows.h>
+#include <shlobj.h>
+#include <cstdio>
+#include <string>
+#include <vector>
+#include "ShellExt_h.h"
+
+namespace {
+// The smallest data object that serves a file list as the shell does.
+class CDropData : public IDataObject {
+public:
+    explicit CDropData(const std::vector<std::wstring>& files)
+    {
+        for (const std::wstring& f : files)
+            m_list.insert(m_list.end(), f.c_str(), f.c_str() + f.size() + 1);
+        m_list.push_back(L'\0');
+    }
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject)) {
+            *ppv = this;
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; } // lives on the stack of main
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetData(FORMATETC* pFmt, STGMEDIUM* pMedium) override
+    {
+        if (pFmt->cfFormat != CF_HDROP || !(pFmt->tymed & TYMED_HGLOBAL))
+            return DV_E_FORMATETC;
+        SIZE_T cb = sizeof(DROPFILES) + m_list.size() * sizeof(wchar_t);
+        HGLOBAL h = ::GlobalAlloc(GHND, cb);
+        if (!h)
+            return E_OUTOFMEMORY;
+        auto* pDrop = static_cast<DROPFILES*>(::GlobalLock(h));
+        pDrop->pFiles = sizeof(DROPFILES);
+        pDrop->fWide = TRUE;
+        memcpy(pDrop + 1, m_list.data(), m_list.size() * sizeof(wchar_t));
+        ::GlobalUnlock(h);
+        pMedium->tymed = TYMED_HGLOBAL;
+        pMedium->hGlobal = h;
+        pMedium->pUnkForRelease = nullptr;
+        return S_OK;
+    }
+    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryGetData(FORMATETC* pFmt) override { return pFmt->cfFormat == CF_HDROP ? S_OK : DV_E_FORMATETC; }
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
+
+private:
+    std::vector<wchar_t> m_list;
+};
+
+std::string Utf8(const std::wstring& s)
+{
+    int cb = ::WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(cb > 0 ? cb - 1 : 0, '\0');
+    if (cb > 1)
+        ::WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, &out[0], cb, nullptr, nullptr);
+    return out;
+}
+
+int Run(int argc, wchar_t** argv)
+{
+    std::vector<std::wstring> files;
+    std::wstring strInvoke;
+    for (int i = 1; i < argc; ++i) {
+        if (::lstrcmpiW(argv[i], L"/invoke") == 0 && i + 1 < argc)
+            strInvoke = argv[++i];
+        else
+            files.push_back(argv[i]);
+    }
+    IShellExtInit* pInit = nullptr;
+    HRESULT hr = ::CoCreateInstance(CLSID_KorvaneShellExt, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit,
+                                    reinterpret_cast<void**>(&pInit));
+    if (FAILED(hr)) {
+        std::printf("CoCreateInstance failed: 0x%08lX\n", static_cast<unsigned long>(hr));
+        return 2;
+    }
+    CDropData data(files);
+    hr = pInit->Initialize(nullptr, &data, nullptr);
+    std::printf("Initialize: 0x%08lX\n", static_cast<unsigned long>(hr));
+    IContextMenu* pMenu = nullptr;
+    hr = pInit->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&pMenu));
+    pInit->Release();
+    if (FAILED(hr))
+        return 3;
+    const UINT idFirst = 100;
+    HMENU hMenu = ::CreatePopupMenu();
+    hr = pMenu->QueryContextMenu(hMenu, 0, idFirst, idFirst + 99, CMF_NORMAL);
+    int nItems = ::GetMenuItemCount(hMenu);
+    std::printf("QueryContextMenu: %ld item(s)\n", static_cast<long>(HRESULT_CODE(hr)));
+    int nChosen = -1;
+    for (int i = 0; i < nItems; ++i) {
+        wchar_t szText[256] = L"";
+        ::GetMenuStringW(hMenu, i, szText, 256, MF_BYPOSITION);
+        UINT nIndex = ::GetMenuItemID(hMenu, i) - idFirst;
+        wchar_t szHelp[256] = L"";
+        pMenu->GetCommandString(nIndex, GCS_HELPTEXTW, nullptr, reinterpret_cast<char*>(szHelp), 256);
+        std::printf("  [%u] %s -- %s\n", nIndex, Utf8(szText).c_str(), Utf8(szHelp).c_str());
+        if (!strInvoke.empty() && strInvoke == szText)
+            nChosen = static_cast<int>(nIndex);
+    }
+    ::DestroyMenu(hMenu);
+    int nExit = 0;
+    if (!strInvoke.empty()) {
+        if (nChosen < 0) {
+            std::printf("no item \"%s\"\n", Utf8(strInvoke).c_str());
+            nExit = 4;
+        } else {
+            CMINVOKECOMMANDINFO ici = {sizeof(ici)};
+            ici.lpVerb = MAKEINTRESOURCEA(nChosen);
+            ici.nShow = SW_SHOWNORMAL;
+            hr = pMenu->InvokeCommand(&ici);
+            std::printf("InvokeCommand \"%s\": 0x%08lX\n", Utf8(strInvoke).c_str(), static_cast<unsigned long>(hr));
+            nExit = SUCCEEDED(hr) ? 0 : 5;
+        }
+    }
+    pMenu->Release();
+    std::fflush(stdout);
+    return nExit;
+}
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+        return 1;
+    int nExit = Run(argc, argv);
+    ::CoUninitialize();
+    return nExit;
+}

@@ -1,0 +1,62 @@
+#pragma once
+// Doubles for the COM module's platform seams: a scripted platform (version, module file name) and
+// a type-library service that records what it is asked, plus a registry that logs its writes into
+// the same record so the order of registration steps can be checked.
+#include <string>
+#include <vector>
+#include "MemoryRegistry.h"
+#include "ServerPlatform.h"
+
+using EventLog = std::vector<std::wstring>;
+
+class CFakeServerPlatform : public IServerPlatform {
+public:
+    DWORD dwVersion = 0x1DB10106; // NT 6.1
+    std::wstring strModule = L"C:\\Program Files\\Korvane\\KorvaneShellExt.dll";
+    bool bFailName = false;       // GetModuleFileName answers 0 with dwLastError
+    DWORD dwLastError = 0;
+    HMODULE hMain = reinterpret_cast<HMODULE>(0x400000);
+
+    DWORD GetVersion() override { return dwVersion; }
+    DWORD GetModuleFileName(HMODULE, wchar_t* lpszName, DWORD cchSize) override;
+    DWORD GetLastError() override { return dwLastError; }
+    HMODULE GetMainModule() override { return hMain; }
+};
+
+class CRecordingTypeLibs : public ITypeLibService {
+public:
+    explicit CRecordingTypeLibs(EventLog& log) : m_log(log) {}
+    std::vector<std::wstring> loadable; // paths that load; others fail with hrLoad
+    HRESULT hrLoad = TYPE_E_CANTLOADLIBRARY;
+    HRESULT hrRegister = S_OK;
+    HRESULT hrUnregister = S_OK;
+
+    HRESULT Load(const wchar_t* lpszPath, std::unique_ptr<ILoadedTypeLib>* ppLib) override;
+
+private:
+    EventLog& m_log;
+};
+
+// CMemoryRegistry with every change logged as "set NAME", "delvalue NAME" or "delkey NAME".
+class CLoggingRegistry : public CMemoryRegistry {
+public:
+    explicit CLoggingRegistry(EventLog& log) : m_log(log) {}
+    long SetValue(RegKey key, const wchar_t* name, std::uint32_t type, const void* data, std::uint32_t cb) override
+    {
+        m_log.push_back(L"set " + std::wstring(name ? name : L""));
+        return CMemoryRegistry::SetValue(key, name, type, data, cb);
+    }
+    long DeleteValue(RegKey key, const wchar_t* name) override
+    {
+        m_log.push_back(L"delvalue " + std::wstring(name ? name : L""));
+        return CMemoryRegistry::DeleteValue(key, name);
+    }
+    long DeleteKey(RegKey parent, const wchar_t* name) override
+    {
+        m_log.push_back(L"delkey " + std::wstring(name));
+        return CMemoryRegistry::DeleteKey(parent, name);
+    }
+
+private:
+    EventLog& m_log;
+};

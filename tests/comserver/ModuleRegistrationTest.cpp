@@ -1,0 +1,193 @@
+// The module's registration steps against the in-memory registry and a recording type-library
+// service: what DllRegisterServer and DllUnregisterServer do, without touching the machine.
+#include <gtest/gtest.h>
+#include <algorithm>
+#include "ClassTable.h"
+#include "ModuleDoubles.h"
+
+namespace {
+using kv::RegRoot;
+const wchar_t kClsid[] = L"{5C1A7D3E-90B2-4ad6-A317-2F8E64C0B95D}";
+const std::wstring kClassKey = std::wstring(L"CLSID\\") + kClsid;
+const std::wstring kHandlerKey = L"*\\ShellEx\\ContextMenuHandlers\\Korvane";
+const wchar_t kApproved[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+const HINSTANCE kModule = reinterpret_cast<HINSTANCE>(0x10000000);
+
+// The script as the build embeds it, read from this test program's own resources.
+std::string EmbeddedScript()
+{
+    HRSRC hRes = ::FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_KORVANESHELLEXT), L"REGISTRY");
+    HGLOBAL hData = hRes ? ::LoadResource(nullptr, hRes) : nullptr;
+    if (!hData)
+        return {};
+    return std::string(static_cast<const char*>(::LockResource(hData)), ::SizeofResource(nullptr, hRes));
+}
+
+class ModuleRegistration : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UsePath(platform.strModule);
+        g_ShellExtModule.SetPlatform(&registry, &typeLibs, &platform);
+        g_ShellExtModule.SetAutoClassTable(AutoClassTableBegin(), AutoClassTableEnd());
+        g_ShellExtModule.Init(g_ClassEntries, kModule, &LIBID_ShellExtLib);
+    }
+    void TearDown() override
+    {
+        g_ShellExtModule.Term();
+        g_ShellExtModule.SetPlatform(nullptr, nullptr, nullptr);
+    }
+    void UsePath(const std::wstring& strPath)
+    {
+        platform.strModule = strPath;
+        registry.AddResource(strPath, IDR_KORVANESHELLEXT, L"REGISTRY", EmbeddedScript());
+        typeLibs.loadable.push_back(strPath);
+    }
+    std::optional<std::wstring> Text(RegRoot root, const std::wstring& key, const std::wstring& name = L"")
+    {
+        return registry.GetString(root, key, name);
+    }
+    long Count(const std::wstring& event) const { return static_cast<long>(std::count(log.begin(), log.end(), event)); }
+
+    EventLog log;
+    CLoggingRegistry registry{log};
+    CRecordingTypeLibs typeLibs{log};
+    CFakeServerPlatform platform;
+};
+
+TEST_F(ModuleRegistration, RegistersBothTablesThenTheTypeLibraryAndUnregistersKeepingSharedKeys)
+{
+    ASSERT_EQ(EmbeddedScript().size(), 520u);
+    ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
+
+    EXPECT_EQ(Text(RegRoot::ClassesRoot, kClassKey), L"Korvane Context Menu Handler");
+    EXPECT_EQ(Text(RegRoot::ClassesRoot, kClassKey + L"\\InprocServer32"), platform.strModule);
+    EXPECT_EQ(Text(RegRoot::ClassesRoot, kClassKey + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+    EXPECT_EQ(Text(RegRoot::ClassesRoot, kHandlerKey), kClsid);
+    EXPECT_FALSE(registry.KeyExists(RegRoot::LocalMachine, kApproved));
+    // The class stands in both tables, so its script runs twice, and the type library comes last.
+    EXPECT_EQ(Count(L"set ThreadingModel"), 2);
+    EXPECT_EQ(log.back(), L"typelib register " + platform.strModule + L" help C:\\Program Files\\Korvane\\");
+
+    std::string once = registry.Dump();
+    ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
+    EXPECT_EQ(registry.Dump(), once);
+
+    log.clear();
+    ASSERT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
+    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kClassKey));
+    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey));
+    EXPECT_TRUE(registry.KeyExists(RegRoot::ClassesRoot, L"CLSID"));
+    EXPECT_TRUE(registry.KeyExists(RegRoot::ClassesRoot, L"*\\ShellEx\\ContextMenuHandlers"));
+    EXPECT_EQ(log.back(), L"typelib unregister");
+
+    // Nothing left to remove: the scripts find no error, and the answer is the type library's.
+    typeLibs.hrUnregister = TYPE_E_REGISTRYACCESS;
+    EXPECT_EQ(g_ShellExtModule.UnregisterWithApproval(), TYPE_E_REGISTRYACCESS);
+}
+
+TEST_F(ModuleRegistration, StaleSubkeysAreReplacedAndQuotesInThePathStoredExactly)
+{
+    UsePath(L"C:\\Users\\O'Brien's tools\\KorvaneShellExt.dll");
+    registry.CreatePath(RegRoot::ClassesRoot, kClassKey + L"\\Stale");
+    registry.CreatePath(RegRoot::ClassesRoot, kHandlerKey + L"\\Stale");
+    ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
+    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kClassKey + L"\\Stale"));
+    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey + L"\\Stale"));
+    EXPECT_EQ(Text(RegRoot::ClassesRoot, kClassKey + L"\\InprocServer32"), platform.strModule);
+}
+
+TEST_F(ModuleRegistration, AFailingScriptIsRolledBackAndStopsBeforeTheTypeLibrary)
+{
+    registry.CreatePath(RegRoot::ClassesRoot, L"*");
+    registry.DenyWrite(RegRoot::ClassesRoot, L"*");
+    EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    // The class key was written in the same root block, so the rollback removed it again.
+    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kClassKey));
+    EXPECT_TRUE(registry.KeyExists(RegRoot::ClassesRoot, L"CLSID"));
+    EXPECT_EQ(Count(L"typelib load " + platform.strModule), 0);
+}
+
+struct VersionCase {
+    const char* name;
+    DWORD dwVersion;
+    bool bApproval;
+};
+
+class ApprovalEntry : public ModuleRegistration, public ::testing::WithParamInterface<VersionCase> {};
+
+TEST_P(ApprovalEntry, IsWrittenAndRemovedOnlyOnNt4)
+{
+    platform.dwVersion = GetParam().dwVersion;
+    registry.CreatePath(RegRoot::LocalMachine, kApproved);
+    ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
+    auto value = registry.GetValue(RegRoot::LocalMachine, kApproved, kClsid);
+    EXPECT_EQ(value.has_value(), GetParam().bApproval);
+    if (value) {
+        EXPECT_EQ(value->type, kv::kRegSz);
+        EXPECT_EQ(value->bytes, CMemoryRegistry::StringBytes(L"Korvane Context Menu Handler"));
+    }
+    registry.SetString(RegRoot::LocalMachine, kApproved, kClsid, L"left by someone");
+    ASSERT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
+    EXPECT_EQ(registry.GetValue(RegRoot::LocalMachine, kApproved, kClsid).has_value(), !GetParam().bApproval);
+}
+
+INSTANTIATE_TEST_SUITE_P(PlatformVersions, ApprovalEntry,
+                         ::testing::Values(VersionCase{"Windows95", 0xC3B60004, false},
+                                           VersionCase{"Windows98", 0xC0000A04, false},
+                                           VersionCase{"WindowsMe", 0xC0005A04, false},
+                                           VersionCase{"Nt40", 0x05650004, true},
+                                           VersionCase{"Windows2000", 0x08930005, false},
+                                           VersionCase{"Windows7", 0x1DB10106, false}),
+                         [](const ::testing::TestParamInfo<VersionCase>& info) { return info.param.name; });
+
+TEST_F(ModuleRegistration, Nt4WithoutWritableApprovalKeyRegistersNothing)
+{
+    platform.dwVersion = 0x05650004;
+    EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), E_ACCESSDENIED); // the key is not created
+    registry.CreatePath(RegRoot::LocalMachine, kApproved);
+    registry.DenyWrite(RegRoot::LocalMachine, kApproved);
+    EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), E_ACCESSDENIED);
+    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kClassKey));
+    EXPECT_EQ(Count(L"typelib load " + platform.strModule), 0);
+    EXPECT_EQ(registry.OpenHandleCount(), 0u);
+}
+
+TEST_F(ModuleRegistration, ApprovalWrittenBeforeAFailingScriptStays)
+{
+    platform.dwVersion = 0x05650004;
+    registry.CreatePath(RegRoot::LocalMachine, kApproved);
+    registry.CreatePath(RegRoot::ClassesRoot, L"*");
+    registry.DenyWrite(RegRoot::ClassesRoot, L"*");
+    EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(registry.GetValue(RegRoot::LocalMachine, kApproved, kClsid).has_value());
+}
+
+TEST_F(ModuleRegistration, ModuleNamesThatDoNotFitOrCannotBeReadAreReported)
+{
+    UsePath(L"C:\\" + std::wstring(252, L'k') + L".dll"); // 259 characters: fits
+    EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
+    UsePath(L"C:\\" + std::wstring(253, L'k') + L".dll"); // 260 characters: cut by the system
+    EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(g_ShellExtModule.UnregisterWithApproval(), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
+    platform.bFailName = true;
+    platform.dwLastError = ERROR_MOD_NOT_FOUND;
+    EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
+}
+
+TEST_F(ModuleRegistration, TypeLibraryFallsBackToTheTlbFileBesideTheModule)
+{
+    typeLibs.loadable = {L"C:\\Program Files\\Korvane\\KorvaneShellExt.tlb"};
+    ASSERT_EQ(g_ShellExtModule.RegisterTypeLib(), S_OK);
+    EXPECT_EQ(log.back(), L"typelib register C:\\Program Files\\Korvane\\KorvaneShellExt.tlb help C:\\Program Files\\Korvane\\");
+
+    // Neither loads: the second load's error.
+    typeLibs.loadable.clear();
+    typeLibs.hrLoad = TYPE_E_INVALIDSTATE;
+    EXPECT_EQ(g_ShellExtModule.RegisterTypeLib(), TYPE_E_INVALIDSTATE);
+
+    // A module name without extension whose ".tlb" name would not fit.
+    platform.strModule = L"C:\\" + std::wstring(254, L'k');
+    EXPECT_EQ(g_ShellExtModule.RegisterTypeLib(), E_FAIL);
+}
+} // namespace

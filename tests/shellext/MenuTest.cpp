@@ -1,0 +1,236 @@
+// QueryContextMenu and GetCommandString against real menus and the real product key.
+#include "ShellExtFixture.h"
+#include <cstring>
+#include "ModuleLock.h"
+
+namespace {
+class MenuTest : public ShellExtTest {
+protected:
+    std::vector<MenuItem> MenuFor(const std::vector<std::wstring>& names, HRESULT* phr = nullptr)
+    {
+        EXPECT_EQ(S_OK, InitializeWith(names));
+        m_menu.Reset(::CreatePopupMenu());
+        HRESULT hr = BuildOn(m_menu.Get());
+        if (phr)
+            *phr = hr;
+        return ReadMenu(m_menu.Get());
+    }
+    CUniqueMenu m_menu;
+};
+
+std::vector<std::wstring> Texts(const std::vector<MenuItem>& items)
+{
+    std::vector<std::wstring> texts;
+    for (const MenuItem& item : items)
+        texts.push_back(item.text);
+    return texts;
+}
+} // namespace
+
+TEST_F(MenuTest, EachStateInsertsItsItemsWithConsecutiveIdsAndTheBitmap)
+{
+    ASSERT_NE(nullptr, m_obj->Bitmap());
+    std::wstring a = MakeFile(L"a.txt"), b = MakeFile(L"b.txt");
+    HRESULT hr;
+
+    std::vector<MenuItem> items = MenuFor({MakeFolder(L"dir")}, &hr);
+    EXPECT_EQ(1, hr);
+    EXPECT_EQ(std::vector<std::wstring>({L"Run Korvane"}), Texts(items));
+
+    items = MenuFor({a}, &hr);
+    EXPECT_EQ(MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3), hr);
+    EXPECT_EQ(std::vector<std::wstring>({L"Select First Item to Compare", L"Compare As Text...",
+                                         L"Compare As Binary..."}),
+              Texts(items));
+
+    reg::SetString(L"FirstSelection", L"C:\\Data\\old.txt");
+    items = MenuFor({a}, &hr);
+    EXPECT_EQ(4, hr);
+    EXPECT_EQ(std::vector<std::wstring>({L"Compare to \"old.txt\" As Text", L"Compare to \"old.txt\" As Binary",
+                                         L"Compare As Text...", L"Compare As Binary..."}),
+              Texts(items));
+    for (size_t i = 0; i < items.size(); ++i) {
+        EXPECT_EQ(kFirstId + i, items[i].id);
+        EXPECT_EQ(m_obj->Bitmap(), items[i].bitmap);
+    }
+
+    items = MenuFor({a, b}, &hr);
+    EXPECT_EQ(2, hr);
+    EXPECT_EQ(std::vector<std::wstring>({L"Compare As Text", L"Compare As Binary"}), Texts(items));
+}
+
+TEST_F(MenuTest, ItemsGoAtTheInsertPositionEvenPastTheIdRange)
+{
+    EXPECT_EQ(S_OK, InitializeWith({MakeFile(L"a.txt")}));
+    CUniqueMenu menu(::CreatePopupMenu());
+    ::AppendMenuW(menu.Get(), MF_STRING, 1, L"Open");
+    ::AppendMenuW(menu.Get(), MF_STRING, 2, L"Delete");
+    EXPECT_EQ(3, m_obj->QueryContextMenu(menu.Get(), 1, 500, 500, CMF_NORMAL));
+    std::vector<MenuItem> items = ReadMenu(menu.Get());
+    ASSERT_EQ(5u, items.size());
+    EXPECT_EQ(L"Open", items[0].text);
+    EXPECT_EQ(L"Select First Item to Compare", items[1].text);
+    EXPECT_EQ(502u, items[3].id);
+    EXPECT_EQ(L"Delete", items[4].text);
+    EXPECT_EQ(nullptr, items[4].bitmap);
+}
+
+TEST_F(MenuTest, DefaultOnlyAddsNothingAndLeavesTheRegistryAlone)
+{
+    reg::DeleteProductKey();
+    CUniqueMenu menu(::CreatePopupMenu());
+    EXPECT_EQ(0, BuildOn(menu.Get(), CMF_DEFAULTONLY));
+    EXPECT_EQ(0, ::GetMenuItemCount(menu.Get()));
+    EXPECT_FALSE(reg::ProductKeyExists());
+}
+
+TEST_F(MenuTest, SwitchMissingOrOffAddsNothingButCreatesTheKey)
+{
+    reg::DeleteProductKey();
+    CUniqueMenu menu(::CreatePopupMenu());
+    EXPECT_EQ(0, BuildOn(menu.Get()));
+    EXPECT_TRUE(reg::ProductKeyExists());
+    reg::SetDword(L"ContextMenuEnabled", 0);
+    reg::SetString(L"FirstSelection", L"C:\\x.txt");
+    EXPECT_EQ(0, BuildOn(menu.Get()));
+    EXPECT_EQ(0, ::GetMenuItemCount(menu.Get()));
+    EXPECT_EQ(L"C:\\x.txt", std::wstring(m_obj->m_strFirstSelection)); // read before the switch
+    EXPECT_EQ(CKorvaneShellExt::MENU_STATE_RUN, m_obj->m_nMenuState);
+}
+
+TEST_F(MenuTest, SwitchOfAnotherTypeOrSize)
+{
+    CUniqueMenu menu(::CreatePopupMenu());
+    BYTE eight[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+    reg::SetRaw(L"ContextMenuEnabled", REG_BINARY, eight, sizeof(eight)); // too long: unreadable, off
+    EXPECT_EQ(0, BuildOn(menu.Get()));
+    BYTE one[1] = {1};
+    reg::SetRaw(L"ContextMenuEnabled", REG_BINARY, one, sizeof(one)); // short: its byte counts
+    EXPECT_EQ(1, BuildOn(menu.Get()));
+}
+
+TEST_F(MenuTest, RememberedPathsThatCannotBeUsedAsTheyStand)
+{
+    std::wstring a = MakeFile(L"a.txt");
+    reg::SetString(L"FirstSelection", L"C:\\" + std::wstring(197, L'r')); // 200 characters: unreadable
+    EXPECT_EQ(3u, MenuFor({a}).size());
+
+    reg::SetString(L"FirstSelection", L"C:\\" + std::wstring(196, L'r')); // 199: still read
+    EXPECT_EQ(4u, MenuFor({a}).size());
+
+    reg::SetString(L"FirstSelection", L"old.txt"); // no backslash: the name is left out
+    EXPECT_EQ(L"Compare to  As Binary", MenuFor({a})[1].text);
+
+    reg::SetString(L"FirstSelection", a); // the selected file itself: still offered
+    EXPECT_EQ(L"Compare to \"a.txt\" As Text", MenuFor({a})[0].text);
+
+    // Stored without a terminator and of an odd size: the whole characters, nothing past them.
+    const char raw[] = "C\0:\0\\\0b\0.\0t\0x\0t\0Z";
+    reg::SetRaw(L"FirstSelection", REG_BINARY, raw, sizeof(raw) - 1);
+    EXPECT_EQ(L"Compare to \"b.txt\" As Text", MenuFor({a})[0].text);
+}
+
+TEST_F(MenuTest, HelpTextsOfEveryStateAndIndex)
+{
+    const wchar_t* const run = L"Comapre using Korvane";
+    const wchar_t* const select = L"Select file as the first item to comapre using Korvane";
+    const wchar_t* const toText = L"Compare selected item to previously selected file as text using Korvane";
+    const wchar_t* const toBinary = L"Compare selected item to previously selected file as binary using Korvane";
+    const wchar_t* const otherText = L"Compare to other file as text using Korvane";
+    const wchar_t* const otherBinary = L"Compare to other file as binary using Korvane";
+    const wchar_t* const pairText = L"Comapre selected items as text using Korvane";
+    const wchar_t* const pairBinary = L"Comapre selected items as binary using Korvane";
+    const std::vector<std::vector<std::wstring>> expected = {
+        {run, L"", L"", L"", L""},
+        {select, otherText, otherBinary, L"", L""},
+        {toText, toBinary, otherText, otherBinary, L""},
+        {pairText, pairBinary, L"", L"", L""},
+    };
+    // A never-built object answers for the run state.
+    EXPECT_EQ(run, HelpW(0));
+    for (int state = 0; state < 4; ++state) {
+        m_obj->m_nMenuState = state;
+        for (UINT_PTR i = 0; i < 5; ++i)
+            EXPECT_EQ(expected[state][i], HelpW(i)) << "state " << state << " index " << i;
+        EXPECT_EQ(L"", HelpW(0x10000 + 0)) << "index past the table";
+    }
+}
+
+TEST_F(MenuTest, HelpTextRequestTypesAndBuffers)
+{
+    m_obj->m_nMenuState = CKorvaneShellExt::MENU_STATE_COMPARE_PAIR;
+    const std::wstring pairText = L"Comapre selected items as text using Korvane";
+    EXPECT_EQ(pairText, HelpW(0, GCS_VERBW));
+    EXPECT_EQ(pairText, HelpW(0, GCS_VALIDATEW));
+
+    char ansi[64];
+    std::memset(ansi, '#', sizeof(ansi));
+    EXPECT_EQ(E_INVALIDARG, m_obj->GetCommandString(0, GCS_VERBA, nullptr, ansi, sizeof(ansi)));
+    EXPECT_EQ(E_INVALIDARG, m_obj->GetCommandString(0, GCS_VALIDATEA, nullptr, ansi, sizeof(ansi)));
+    EXPECT_EQ('#', ansi[0]);
+
+    EXPECT_EQ(S_OK, m_obj->GetCommandString(0, GCS_HELPTEXTA, nullptr, ansi, sizeof(ansi)));
+    EXPECT_STREQ("Comapre selected items as text using Korvane", ansi);
+    EXPECT_EQ(S_OK, m_obj->GetCommandString(0, GCS_HELPTEXTA, nullptr, ansi, 8));
+    EXPECT_STREQ("Comapre", ansi);
+
+    wchar_t wide[4] = {L'#', L'#', L'#', L'#'};
+    EXPECT_EQ(S_OK, m_obj->GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<CHAR*>(wide), 1));
+    EXPECT_EQ(L'\0', wide[0]);
+    EXPECT_EQ(L'#', wide[1]);
+    EXPECT_EQ(S_OK, m_obj->GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<CHAR*>(wide), 0));
+    EXPECT_EQ(S_OK, m_obj->GetCommandString(0, GCS_HELPTEXTW, nullptr, nullptr, 10));
+}
+
+TEST_F(MenuTest, ObjectHoldsAModuleLockAndAnswersItsInterfaces)
+{
+    LONG nBefore = ShellExtGetLockCount();
+    CTestableShellExt* p = NewShellExt();
+    EXPECT_EQ(nBefore + 1, ShellExtGetLockCount());
+    IContextMenu* pMenu = nullptr;
+    EXPECT_EQ(S_OK, p->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&pMenu)));
+    IUnknown* pUnk1 = nullptr;
+    IUnknown* pUnk2 = nullptr;
+    EXPECT_EQ(S_OK, pMenu->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&pUnk1)));
+    EXPECT_EQ(S_OK, p->QueryInterface(IID_IShellExtInit, reinterpret_cast<void**>(&pUnk2)));
+    IUnknown* pNone = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(E_NOINTERFACE, p->QueryInterface(IID_IContextMenu2, reinterpret_cast<void**>(&pNone)));
+    EXPECT_EQ(nullptr, pNone);
+    EXPECT_EQ(E_POINTER, p->QueryInterface(IID_IContextMenu, nullptr));
+    pUnk2->Release();
+    pUnk1->Release();
+    pMenu->Release();
+    p->Release();
+    EXPECT_EQ(nBefore, ShellExtGetLockCount());
+}
+
+namespace {
+std::vector<DWORD> Pixels(HBITMAP hBitmap)
+{
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = 16;
+    bi.bmiHeader.biHeight = -16;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    std::vector<DWORD> pixels(256);
+    HDC hdc = ::GetDC(nullptr);
+    EXPECT_EQ(16, ::GetDIBits(hdc, hBitmap, 0, 16, pixels.data(), &bi, DIB_RGB_COLORS));
+    ::ReleaseDC(nullptr, hdc);
+    for (DWORD& px : pixels)
+        px &= 0xFFFFFF;
+    return pixels;
+}
+} // namespace
+
+TEST_F(MenuTest, MenuBitmapShowsTheResourcePicture)
+{
+    CUniqueGdiObject reference(
+        ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(201), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    ASSERT_TRUE(reference);
+    BITMAP bm = {};
+    ASSERT_TRUE(::GetObjectW(m_obj->Bitmap(), sizeof(bm), &bm));
+    EXPECT_EQ(16, bm.bmWidth);
+    EXPECT_EQ(16, bm.bmHeight);
+    EXPECT_EQ(Pixels(static_cast<HBITMAP>(reference.Get())), Pixels(m_obj->Bitmap()));
+}
