@@ -112,8 +112,10 @@ std::string ToWindowsPath(const char* pszUnixPath)
 
 CUpdaterProcess::CUpdaterProcess(USHORT nProxyPort, const char* pszArguments)
 {
-    std::string strProxy = "http://127.0.0.1:" + std::to_string(nProxyPort);
-    ::SetEnvironmentVariableA("http_proxy", strProxy.c_str());
+    if (nProxyPort) {
+        std::string strProxy = "http://127.0.0.1:" + std::to_string(nProxyPort);
+        ::SetEnvironmentVariableA("http_proxy", strProxy.c_str());
+    }
     std::string strExe = ToWindowsPath(KV_UPDATE_EXE);
     std::string strCommand = "\"" + strExe + "\"";
     if (pszArguments)

@@ -23,7 +23,7 @@ std::string ToWindowsPath(const char* pszUnixPath);
 
 class CUpdaterProcess {
 public:
-    // Starts kvupdate.exe with its output going nowhere; WinInet in it reaches nProxyPort.
+    // Starts kvupdate.exe; WinInet in it reaches nProxyPort (0: the http_proxy already set).
     explicit CUpdaterProcess(USHORT nProxyPort, const char* pszArguments = nullptr);
     ~CUpdaterProcess(); // ends the process if it still runs
     CUpdaterProcess(const CUpdaterProcess&) = delete;
