@@ -82,9 +82,38 @@ BOOL CUpdateDlg::OnInitDialog()
 
 void CUpdateDlg::SetStatusText(const CString& strText)
 {
-    if (strText == m_strStatusShown && !m_strStatusShown.IsEmpty())
-        return;
-    m_strStatusShown = strText;
+    {
+        std::lock_guard<std::mutex> lock(m_statusLock);
+        if (strText == m_strStatusShown && !m_strStatusShown.IsEmpty())
+            return;
+        m_strStatusShown = strText;
+        if (m_bStatusHeld) {
+            m_bStatusPending = true;
+            return;
+        }
+    }
+    // Outside the lock: the call waits for the UI thread, which may want the lock meanwhile.
+    m_wndStatus.SetWindowText(strText);
+}
+
+void CUpdateDlg::HoldStatus()
+{
+    std::lock_guard<std::mutex> lock(m_statusLock);
+    m_bStatusHeld = true;
+}
+
+void CUpdateDlg::ReleaseStatus()
+{
+    CString strText;
+    {
+        std::lock_guard<std::mutex> lock(m_statusLock);
+        m_bStatusHeld = false;
+        if (!m_bStatusPending)
+            return;
+        m_bStatusPending = false;
+        strText = m_strStatusShown;
+    }
+    // On the UI thread: a report arriving now is handled after this text, so the newest text wins.
     m_wndStatus.SetWindowText(strText);
 }
 
@@ -124,10 +153,12 @@ void CUpdateDlg::GoToTray()
     m_trayIcon.SetNotificationWnd(this, WM_TRAY_NOTIFY);
     m_trayIcon.SetIcon(IDI_TRAYICON);
     ShowWindow(SW_HIDE);
+    HoldStatus();
 }
 
 void CUpdateDlg::ShowFromTray()
 {
+    ReleaseStatus();
     ShowWindow(SW_SHOW);
     m_trayIcon.SetIcon(0U);
 }
@@ -165,6 +196,7 @@ LRESULT CUpdateDlg::OnDownloadFinish(WPARAM, LPARAM)
             return 0;
     }
 
+    ReleaseStatus(); // the last progress text must not come back over the install prompt
     RECT rcStatus, rcProgress;
     m_wndStatus.GetWindowRect(&rcStatus);
     m_wndProgress.GetWindowRect(&rcProgress);

@@ -2,6 +2,7 @@
 // The updater's progress dialog: starts the download worker, hides in the notification area while
 // it runs, shows its reports in the label, the bar and the icon's tip, and hands over to the
 // installer once the download is complete.
+#include <mutex>
 #include "Button.h"
 #include "Dialog.h"
 #include "DownloadSink.h"
@@ -52,10 +53,16 @@ private:
     void ShowFromTray();
     void EndFromTray();
     BOOL StartInstaller();
-    // Only what changes reaches the window: the worker reports every 4096 bytes.
+    // Only what changes reaches the window: the worker reports every 4096 bytes. While the window
+    // is hidden the latest text waits and is put in place before the window shows again.
     void SetStatusText(const CString& strText);
+    void HoldStatus();
+    void ReleaseStatus();
 
-    CString m_strStatusShown;
+    std::mutex m_statusLock;
+    CString m_strStatusShown; // what the label shows, or will show once the window is shown
+    bool m_bStatusHeld = false;
+    bool m_bStatusPending = false;
     int m_nTipPercent = -1;
     // What the worker holds instead of this object, so that it never calls into a dialog that has
     // gone (the worker outlives the dialog when the user ends it mid-download).

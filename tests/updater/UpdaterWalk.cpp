@@ -59,8 +59,7 @@ int Walk(const std::string& strFolder)
     if (!WaitFor([&] { return !updater.IsDialogVisible(); }))
         return Fail("the dialog did not go to the tray");
     std::printf("walk: downloading, hidden in the tray\n");
-    if (!WaitFor([&] { return updater.ControlText(2001).find("(0 KB of") == std::string::npos &&
-                              updater.ControlText(2001).find(" KB of ") != std::string::npos; }))
+    if (!WaitFor([&] { return ReadFileBytes(UpdateFilePath()).size() > 12288; }))
         return Fail("no progress");
     // The user double-clicks the icon.
     updater.PostTrayEvent(WM_LBUTTONDBLCLK);
