@@ -134,10 +134,10 @@ void CUpdateDlg::UpdateProgress(ULONGLONG ullDownloadSize)
     if (m_ullProductSize == 0)
         throw std::logic_error("no download size was announced");
     m_nPercent = RoundedPercent(ullDownloadSize, m_ullProductSize);
-    m_wndProgress.SetPos(m_nPercent);
-    // The same percentage would write the same tip again.
-    if (m_nPercent != m_nTipPercent) {
-        m_nTipPercent = m_nPercent;
+    // The same percentage would fill the same width and write the same tip again.
+    if (m_nPercent != m_nShownPercent) {
+        m_nShownPercent = m_nPercent;
+        m_wndProgress.SetPos(m_nPercent);
         CString strTip;
         strTip.Format("Downloaded %d%%", m_nPercent);
         m_trayIcon.UpdateTip(strTip);

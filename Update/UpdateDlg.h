@@ -63,7 +63,7 @@ private:
     CString m_strStatusShown; // what the label shows, or will show once the window is shown
     bool m_bStatusHeld = false;
     bool m_bStatusPending = false;
-    int m_nTipPercent = -1;
+    int m_nShownPercent = -1; // in the bar and the tip
     // What the worker holds instead of this object, so that it never calls into a dialog that has
     // gone (the worker outlives the dialog when the user ends it mid-download).
     CDownloadSinkGate* m_pSinkGate = nullptr;
