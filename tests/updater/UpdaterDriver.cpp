@@ -199,6 +199,13 @@ void CUpdaterProcess::ClickButton(int nID) const
                    reinterpret_cast<LPARAM>(::GetDlgItem(m_hDialog, nID)));
 }
 
+void CUpdaterProcess::PressKey(UINT uVirtualKey) const
+{
+    HWND hFocus = ::GetDlgItem(m_hDialog, IDOK);
+    ::PostMessageA(hFocus, WM_KEYDOWN, uVirtualKey, 1);
+    ::PostMessageA(hFocus, WM_KEYUP, uVirtualKey, 0xC0000001);
+}
+
 void CUpdaterProcess::PostTrayEvent(UINT uMouseMessage) const
 {
     ::PostMessageA(m_hDialog, WM_USER, 201, uMouseMessage);

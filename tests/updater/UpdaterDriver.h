@@ -42,6 +42,8 @@ public:
     std::string ControlText(int nID) const;
     bool IsControlVisible(int nID) const;
     void ClickButton(int nID) const;
+    // A key pressed while the dialog has the focus (Enter, Escape).
+    void PressKey(UINT uVirtualKey) const;
     // What the notification-area icon sends for a mouse event over it.
     void PostTrayEvent(UINT uMouseMessage) const;
 

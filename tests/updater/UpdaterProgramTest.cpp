@@ -190,7 +190,7 @@ TEST_F(UpdaterProgram, NotInstallPromptAnsweredCancelKeepsAndAnsweredOkDeletesTh
     ASSERT_TRUE(WaitFor([&] { return updater.ControlText(IDOK) == "&Install Korvane"; }));
 
     std::string strText;
-    updater.ClickButton(IDCANCEL);
+    updater.PressKey(VK_ESCAPE);
     HWND hBox = updater.WaitForMessageBox(&strText);
     ASSERT_TRUE(hBox);
     EXPECT_EQ(kNotInstallPrompt, strText);
@@ -331,7 +331,7 @@ TEST_F(UpdaterProgram, InstallerInAFolderWithABlankIsStartedByItsWholePath)
         CUpdaterProcess updater(m_server.GetPort());
         ASSERT_TRUE(updater.WaitForDialog());
         ASSERT_TRUE(WaitFor([&] { return updater.ControlText(IDOK) == "&Install Korvane"; }));
-        updater.ClickButton(IDOK);
+        updater.PressKey(VK_RETURN);
         ASSERT_TRUE(updater.WaitForExit());
         ASSERT_TRUE(WaitFor([&] { return !InstallerRuns().empty(); }));
         ::Sleep(300);
