@@ -22,6 +22,8 @@ if [ -z "${KV_USE_DISPLAY:-}" ]; then
 fi
 
 [ -f "$WINEPREFIX/system.reg" ] || echo "wine: preparing prefix $WINEPREFIX"
+# The server needs the prefix's folder to exist; wineboot fills it.
+mkdir -p "$WINEPREFIX"
 wineserver -p
 # Start wine's background services here, with output to nowhere: started by the first test
 # instead, they would inherit its output pipe and keep CTest waiting for it to close.

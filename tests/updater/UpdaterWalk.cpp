@@ -41,6 +41,8 @@ int Walk(const std::string& strFolder)
     const std::string strRecord = std::string(szTemp) + "kvupdate-walk-installer.txt";
     ::DeleteFileA(strRecord.c_str());
     ::SetEnvironmentVariableA("KV_RECORD_FILE", strRecord.c_str());
+    // No installer from an earlier run: the folder shows how far this download has come.
+    ::DeleteFileA(UpdateFilePath().c_str());
     // The product is installed: its key exists.
     CUniqueRegKey key;
     ::RegCreateKeyExA(HKEY_CURRENT_USER, ProductKeyPath(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr);
