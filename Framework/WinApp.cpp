@@ -5,7 +5,30 @@ IMPLEMENT_DYNAMIC(CWinApp, CWinThread)
 
 namespace {
 CWinApp* g_pApp = nullptr;
+
+// The module's file name without folder and extension: the name of an application that was
+// given none.
+CString ModuleBaseName(HINSTANCE hInstance)
+{
+    TCHAR szPath[MAX_PATH] = {};
+    DWORD n = ::GetModuleFileName(hInstance, szPath, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return CString();
+    CString strPath(szPath);
+    int nStart = strPath.ReverseFind(TEXT('\\')) + 1;
+    int nDot = strPath.ReverseFind(TEXT('.'));
+    return strPath.Mid(nStart, nDot > nStart ? nDot - nStart : strPath.GetLength() - nStart);
 }
+
+// OK and OK/Cancel boxes without an icon of their own get the exclamation icon.
+UINT WithDefaultIcon(UINT nType)
+{
+    UINT nButtons = nType & MB_TYPEMASK;
+    if ((nType & MB_ICONMASK) == 0 && (nButtons == MB_OK || nButtons == MB_OKCANCEL))
+        nType |= MB_ICONEXCLAMATION;
+    return nType;
+}
+} // namespace
 
 CWinApp* AfxGetApp()
 {
@@ -31,14 +54,7 @@ void CWinApp::InitApplication(HINSTANCE hInstance)
 {
     m_hInstance = hInstance;
     if (m_strAppName.IsEmpty()) {
-        TCHAR szPath[MAX_PATH] = {};
-        DWORD n = ::GetModuleFileName(hInstance, szPath, MAX_PATH);
-        if (n > 0 && n < MAX_PATH) {
-            CString strPath(szPath);
-            int nStart = strPath.ReverseFind(TEXT('\\')) + 1;
-            int nDot = strPath.ReverseFind(TEXT('.'));
-            m_strAppName = strPath.Mid(nStart, nDot > nStart ? nDot - nStart : strPath.GetLength() - nStart);
-        }
+        m_strAppName = ModuleBaseName(hInstance);
         m_pszAppName = m_strAppName;
     }
 }
@@ -52,17 +68,16 @@ void CWinApp::SetRegistryKey(LPCTSTR lpszRegistryKey)
 
 int CWinApp::DoMessageBox(LPCTSTR lpszPrompt, UINT nType)
 {
-    if ((nType & MB_ICONMASK) == 0 && ((nType & MB_TYPEMASK) == MB_OK || (nType & MB_TYPEMASK) == MB_OKCANCEL))
-        nType |= MB_ICONEXCLAMATION;
     HWND hWndOwner = m_pMainWnd ? m_pMainWnd->GetSafeHwnd() : nullptr;
     if (hWndOwner && !::IsWindowVisible(hWndOwner))
         hWndOwner = nullptr; // a hidden owner would hide the box's taskbar presence
-    return ::MessageBox(hWndOwner, lpszPrompt, m_pszAppName, nType);
+    return ::MessageBox(hWndOwner, lpszPrompt, m_pszAppName, WithDefaultIcon(nType));
 }
 
 int AfxMessageBox(LPCTSTR lpszText, UINT nType)
 {
     if (CWinApp* pApp = AfxGetApp())
         return pApp->DoMessageBox(lpszText, nType);
-    return ::MessageBox(nullptr, lpszText, nullptr, nType | MB_ICONEXCLAMATION);
+    // No application object (a test program): the program's name, as an application would have.
+    return ::MessageBox(nullptr, lpszText, ModuleBaseName(nullptr), WithDefaultIcon(nType));
 }

@@ -5,6 +5,7 @@
 #include <mbstring.h>
 #include <cstring>
 #include "StringT.h"
+#include "WinApp.h"
 
 namespace {
 bool IsExistingDirectory(LPCSTR lpszPath)
@@ -18,16 +19,6 @@ bool EnsureDirectory(LPCSTR lpszPath)
     return IsExistingDirectory(lpszPath) || ::CreateDirectoryA(lpszPath, nullptr);
 }
 
-// The updater's message boxes carry its application name: the executable's name without extension.
-CStringA GetApplicationName()
-{
-    char szModule[MAX_PATH] = {};
-    DWORD dwLength = ::GetModuleFileNameA(nullptr, szModule, MAX_PATH);
-    if (dwLength == 0 || dwLength >= MAX_PATH)
-        return CStringA();
-    ::PathRemoveExtensionA(szModule);
-    return CStringA(::PathFindFileNameA(szModule));
-}
 } // namespace
 
 BOOL EMCreateDirectory(LPCSTR lpszDirectory)
@@ -41,7 +32,7 @@ BOOL EMCreateDirectory(LPCSTR lpszDirectory)
     if (dwLength == 0) {
         CStringA strMessage;
         strMessage.Format("Invalid directory string\"%s\"\n", lpszDirectory ? lpszDirectory : "");
-        ::MessageBoxA(nullptr, strMessage, GetApplicationName(), MB_ICONEXCLAMATION | MB_OK);
+        AfxMessageBox(strMessage, MB_ICONEXCLAMATION | MB_OK);
         return FALSE;
     }
     if (dwLength >= MAX_PATH)

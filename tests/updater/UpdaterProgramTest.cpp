@@ -21,7 +21,7 @@ class UpdaterProgram : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_strInstaller = ReadFileBytes(ToWindowsPath(KV_FAKE_SETUP_EXE));
+        m_strInstaller = ReadFileBytes(ToWindowsPath(KV_RECORDER_EXE));
         ASSERT_GT(m_strInstaller.size(), 1000u);
         char szTemp[MAX_PATH] = {};
         ::GetTempPathA(MAX_PATH, szTemp);
@@ -90,7 +90,7 @@ TEST_F(UpdaterProgram, DownloadsHiddenThenOffersTheInstallAndStartsTheInstallerB
     ASSERT_TRUE(updater.WaitForExit());
     EXPECT_TRUE(IsCleanExit(updater.GetExitCode()));
     ASSERT_TRUE(WaitFor([&] { return !InstallerRuns().empty(); }));
-    EXPECT_EQ("\"" + UpdateFilePath() + "\"\n", InstallerRuns());
+    EXPECT_EQ("\"" + UpdateFilePath() + "\"\r\n", InstallerRuns());
 
     const auto requests = m_server.GetRequests();
     ASSERT_EQ(1u, requests.size());
@@ -132,7 +132,7 @@ TEST_F(UpdaterProgram, WithoutProductKeyStaysHiddenAndFromTheTrayItsFirstButtonI
     updater.ClickButton(IDOK);
     ASSERT_TRUE(updater.WaitForExit());
     ASSERT_TRUE(WaitFor([&] { return !InstallerRuns().empty(); }));
-    EXPECT_EQ("\"" + UpdateFilePath() + "\"\n", InstallerRuns());
+    EXPECT_EQ("\"" + UpdateFilePath() + "\"\r\n", InstallerRuns());
 }
 
 TEST_F(UpdaterProgram, StopPromptAnsweredCancelGoesOnAndAnsweredOkEndsMidDownload)
@@ -323,7 +323,7 @@ TEST_F(UpdaterProgram, InstallerInAFolderWithABlankIsStartedByItsWholePath)
 {
     // "C:\users\Public\Ann Lee\..." unquoted would first run C:\users\Public\Ann.exe.
     const std::string strDecoy = "C:\\users\\Public\\Ann.exe";
-    ASSERT_TRUE(::CopyFileA(ToWindowsPath(KV_FAKE_SETUP_EXE).c_str(), strDecoy.c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileA(ToWindowsPath(KV_RECORDER_EXE).c_str(), strDecoy.c_str(), FALSE));
     {
         CAppDataRedirect redirect("C:\\users\\Public\\Ann Lee\\AppData");
         ASSERT_EQ("C:\\users\\Public\\Ann Lee\\AppData\\Korvane\\update\\kvsetup.exe", UpdateFilePath());
@@ -335,7 +335,7 @@ TEST_F(UpdaterProgram, InstallerInAFolderWithABlankIsStartedByItsWholePath)
         ASSERT_TRUE(updater.WaitForExit());
         ASSERT_TRUE(WaitFor([&] { return !InstallerRuns().empty(); }));
         ::Sleep(300);
-        EXPECT_EQ("\"" + UpdateFilePath() + "\"\n", InstallerRuns());
+        EXPECT_EQ("\"" + UpdateFilePath() + "\"\r\n", InstallerRuns());
         ::DeleteFileA(UpdateFilePath().c_str());
     }
     ::DeleteFileA(strDecoy.c_str());

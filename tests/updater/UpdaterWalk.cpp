@@ -33,7 +33,7 @@ int Fail(const char* pszWhat)
 
 int Walk(const std::string& strFolder)
 {
-    const std::string strInstaller = ReadFileBytes(ToWindowsPath(KV_FAKE_SETUP_EXE));
+    const std::string strInstaller = ReadFileBytes(ToWindowsPath(KV_RECORDER_EXE));
     if (strInstaller.empty())
         return Fail("no sample installer");
     char szTemp[MAX_PATH] = {};
