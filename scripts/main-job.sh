@@ -2,11 +2,8 @@
 # The main job: installs what is missing, builds the Windows programs, and runs them under wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bash "$root/scripts/setup.sh"
 build="$root/build"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j"$(nproc)"
+bash "$root/scripts/build.sh" "$build"
 
 # --- updater walk (kvupdate.exe): begin ---
 # Downloads a sample installer from an embedded local server through the proxy settings, shows the

@@ -3,12 +3,8 @@
 # runs them under wine, then runs the natively built sanitizer tests and a short fuzz run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bash "$root/scripts/setup.sh"
-
 build="$root/build"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j"$(nproc)"
+bash "$root/scripts/build.sh" "$build"
 
 native="$root/build-native"
 CC=clang CXX=clang++ cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON >/dev/null
