@@ -68,9 +68,9 @@ void CWinApp::SetRegistryKey(LPCTSTR lpszRegistryKey)
 
 int CWinApp::DoMessageBox(LPCTSTR lpszPrompt, UINT nType)
 {
+    // Owned by the main window even while it is hidden: the box then stays above it when it is
+    // shown meanwhile, and the disabled owner cannot open a second prompt.
     HWND hWndOwner = m_pMainWnd ? m_pMainWnd->GetSafeHwnd() : nullptr;
-    if (hWndOwner && !::IsWindowVisible(hWndOwner))
-        hWndOwner = nullptr; // a hidden owner would hide the box's taskbar presence
     return ::MessageBox(hWndOwner, lpszPrompt, m_pszAppName, WithDefaultIcon(nType));
 }
 
