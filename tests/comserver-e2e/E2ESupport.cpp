@@ -26,9 +26,13 @@ std::wstring StageDll(const std::wstring& strFolder)
     std::wstring strDir = std::wstring(szTemp) + strFolder;
     ::CreateDirectoryW(strDir.c_str(), nullptr);
     std::wstring strDll = strDir + L"\\KorvaneShellExt.dll";
-    if (!::CopyFileW(FromBuildTree(KV_SHELLEXT_DLL).c_str(), strDll.c_str(), FALSE))
-        return {};
-    return strDll;
+    // The copy a previous case's process loaded may still be mapped for a moment after it ended.
+    for (int nTry = 0; nTry < 50; ++nTry) {
+        if (::CopyFileW(FromBuildTree(KV_SHELLEXT_DLL).c_str(), strDll.c_str(), FALSE))
+            return strDll;
+        ::Sleep(100);
+    }
+    return {};
 }
 
 DWORD RunRegsvr32(const std::wstring& strDll, bool bUnregister)
