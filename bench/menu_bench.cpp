@@ -32,20 +32,34 @@ double Percentile(std::vector<double> samples, double p)
     return samples[static_cast<size_t>(p * (samples.size() - 1))];
 }
 
-double MenuRound(IDataObject* pData)
+// One round, with the time of each step: create, Initialize, QueryContextMenu, help text, Release.
+struct RoundTimes {
+    double steps[5];
+    double Total() const { return steps[0] + steps[1] + steps[2] + steps[3] + steps[4]; }
+};
+
+RoundTimes MenuRound(IDataObject* pData)
 {
-    LARGE_INTEGER t0, t1;
-    ::QueryPerformanceCounter(&t0);
+    RoundTimes times;
+    LARGE_INTEGER t[6];
+    ::QueryPerformanceCounter(&t[0]);
     CKorvaneShellExt* p = new CKorvaneShellExt;
     p->AddRef();
+    ::QueryPerformanceCounter(&t[1]);
     p->Initialize(nullptr, pData, nullptr);
+    ::QueryPerformanceCounter(&t[2]);
     CUniqueMenu menu(::CreatePopupMenu());
     p->QueryContextMenu(menu.Get(), 0, 1, 100, CMF_NORMAL);
+    ::QueryPerformanceCounter(&t[3]);
     wchar_t help[256];
     p->GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<CHAR*>(help), 256);
+    ::QueryPerformanceCounter(&t[4]);
     p->Release();
-    ::QueryPerformanceCounter(&t1);
-    return Microseconds(t0, t1);
+    ::QueryPerformanceCounter(&t[5]); // the menu is Explorer's: destroyed after the count
+
+    for (int i = 0; i < 5; ++i)
+        times.steps[i] = Microseconds(t[i], t[i + 1]);
+    return times;
 }
 
 // Median time of Initialize over a selection.
@@ -86,12 +100,19 @@ int main()
     CDataObjectDouble* pPair = new CDataObjectDouble({(scratch / L"a.txt").wstring(), (scratch / L"b.txt").wstring()});
     for (int i = 0; i < 200; ++i)
         MenuRound(pPair);
-    std::vector<double> rounds;
-    for (int i = 0; i < 5000; ++i)
-        rounds.push_back(MenuRound(pPair));
+    std::vector<double> rounds, steps[5];
+    for (int i = 0; i < 5000; ++i) {
+        RoundTimes times = MenuRound(pPair);
+        rounds.push_back(times.Total());
+        for (int j = 0; j < 5; ++j)
+            steps[j].push_back(times.steps[j]);
+    }
     pPair->Release();
     std::printf("menu round (%zu rounds): median %.1f us, p99 %.1f us (target: median < 200 us)\n", rounds.size(),
                 Percentile(rounds, 0.5), Percentile(rounds, 0.99));
+    std::printf("  medians: create %.1f, Initialize %.1f, QueryContextMenu %.1f, help text %.1f, Release %.1f us\n",
+                Percentile(steps[0], 0.5), Percentile(steps[1], 0.5), Percentile(steps[2], 0.5),
+                Percentile(steps[3], 0.5), Percentile(steps[4], 0.5));
 
     std::vector<std::wstring> folders;
     for (int i = 0; i < 16; ++i) {
