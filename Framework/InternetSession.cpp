@@ -28,5 +28,8 @@ std::unique_ptr<CHttpFile> CInternetSession::OpenURL(LPCTSTR pstrURL, DWORD_PTR 
                                                      dwContext ? dwContext : m_dwContext));
     if (!hRequest)
         throw CInternetException(::GetLastError());
-    return std::make_unique<CHttpFile>(hRequest.Detach());
+    // The request changes owner only once its new owner exists: an allocation failure closes it.
+    std::unique_ptr<CHttpFile> pFile(new CHttpFile(hRequest.Get()));
+    hRequest.Detach();
+    return pFile;
 }

@@ -5,7 +5,6 @@
 #include "EMRegistryKey.h"
 #include "FileDialog.h"
 #include "Module.h"
-#include "ModuleLock.h"
 #include "resource.h"
 #include "ShellExtModule.h"
 #include "TypeInfoHolder.h"
@@ -160,13 +159,13 @@ HRESULT ResultOfException()
 CKorvaneShellExt::CKorvaneShellExt(IUnknown* pUnkOuter)
     : m_nFileCount(0), m_nMenuState(MENU_STATE_RUN), m_cRef(0), m_pUnkOuter(pUnkOuter), m_inner(*this)
 {
-    ShellExtLockModule();
+    g_ShellExtModule.Lock(); // the module is not unloaded while an object lives
     m_bmpMenu.Reset(LoadMenuBitmap(AfxGetInstanceHandle()));
 }
 
 CKorvaneShellExt::~CKorvaneShellExt()
 {
-    ShellExtUnlockModule();
+    g_ShellExtModule.Unlock();
 }
 
 // ---- IUnknown ----

@@ -1,7 +1,7 @@
 // QueryContextMenu and GetCommandString against real menus and the real product key.
 #include "ShellExtFixture.h"
 #include <cstring>
-#include "ModuleLock.h"
+#include "ShellExtModule.h"
 
 namespace {
 class MenuTest : public ShellExtTest {
@@ -184,9 +184,9 @@ TEST_F(MenuTest, HelpTextRequestTypesAndBuffers)
 
 TEST_F(MenuTest, ObjectHoldsAModuleLockAndAnswersItsInterfaces)
 {
-    LONG nBefore = ShellExtGetLockCount();
+    LONG nBefore = g_ShellExtModule.GetLockCount();
     CTestableShellExt* p = NewShellExt();
-    EXPECT_EQ(nBefore + 1, ShellExtGetLockCount());
+    EXPECT_EQ(nBefore + 1, g_ShellExtModule.GetLockCount());
     IContextMenu* pMenu = nullptr;
     EXPECT_EQ(S_OK, p->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&pMenu)));
     IUnknown* pUnk1 = nullptr;
@@ -201,7 +201,7 @@ TEST_F(MenuTest, ObjectHoldsAModuleLockAndAnswersItsInterfaces)
     pUnk1->Release();
     pMenu->Release();
     p->Release();
-    EXPECT_EQ(nBefore, ShellExtGetLockCount());
+    EXPECT_EQ(nBefore, g_ShellExtModule.GetLockCount());
 }
 
 namespace {
