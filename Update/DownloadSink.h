@@ -1,6 +1,6 @@
 #pragma once
 // What the download worker needs of the window that shows its progress, and nothing more. The
-// progress dialog implements it; both calls come on the worker's thread.
+// progress dialog's CUpdateDlgSink implements it; all calls come on the worker's thread.
 #include <windows.h>
 
 class IDownloadSink {

@@ -3,7 +3,6 @@
 // window colour, a sunken one-pixel frame and, optionally, the percentage centred over the bar in
 // inverted colours. It takes over an existing msctls_progress32 window; range and position live
 // here, never in the platform control.
-#include <atomic>
 #include "DC.h"
 #include "ProgressCtrl.h"
 
@@ -33,11 +32,10 @@ private:
 
     int m_nUpper = 100;
     int m_nLower = 0;
-    // SetPos runs on the download worker's thread while the UI thread paints and resizes the bar.
-    std::atomic<int> m_nPos{0};
+    int m_nPos = 0;
     float m_fFraction = 0.0f;
     BOOL m_bShowText = FALSE;
-    std::atomic<int> m_nFilledWidth{-1};
+    int m_nFilledWidth = -1;
     COLORREF m_crBar;
     COLORREF m_crBack;
     COLORREF m_crTextOnBack;

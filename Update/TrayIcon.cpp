@@ -58,7 +58,6 @@ void CTrayIcon::CopyTip(LPCSTR lpszTip)
 
 void CTrayIcon::SetNotificationWnd(CWnd* pNotifyWnd, UINT uCbMsg)
 {
-    std::lock_guard<std::mutex> guard(m_lock);
     m_iconData.hWnd = pNotifyWnd ? pNotifyWnd->GetSafeHwnd() : nullptr;
     m_iconData.uCallbackMessage = uCbMsg;
 }
@@ -73,7 +72,6 @@ BOOL CTrayIcon::SetIcon(UINT uID)
 
 BOOL CTrayIcon::SetIcon(HICON hicon, LPCSTR lpTip)
 {
-    std::lock_guard<std::mutex> guard(m_lock);
     m_iconData.uFlags = 0;
     DWORD dwMessage;
     if (hicon) {
@@ -100,7 +98,6 @@ BOOL CTrayIcon::SetIcon(HICON hicon, LPCSTR lpTip)
 
 BOOL CTrayIcon::UpdateTip(LPCSTR lpszTip)
 {
-    std::lock_guard<std::mutex> guard(m_lock);
     CopyTip(lpszTip ? lpszTip : "");
     m_iconData.uFlags = NIF_TIP;
     return g_pfnNotify(NIM_MODIFY, &m_iconData) ? TRUE : FALSE;

@@ -1,7 +1,6 @@
 #pragma once
 // One icon in the taskbar's notification area: adds, changes and removes it, keeps its tip, and
 // names the window and message that receive its mouse events.
-#include <mutex>
 #include "CmdTarget.h"
 #include <shellapi.h> // after windows.h, which it needs
 
@@ -37,8 +36,8 @@ protected:
 private:
     void CopyTip(LPCSTR lpszTip);
 
+    // Used from its window's thread alone. A platform call may dispatch messages sent to that
+    // thread, whose handlers may change the icon again: each call hands over a record complete
+    // at that moment, and nothing is held across the call.
     NOTIFYICONDATAA m_iconData;
-    // The user-interface thread adds and removes the icon while the download worker changes the
-    // tip: each call fills the shared record and hands it over under this lock.
-    std::mutex m_lock;
 };

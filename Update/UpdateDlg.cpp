@@ -1,9 +1,9 @@
 #include "UpdateDlg.h"
 #include <stdexcept>
 #include "DC.h"
-#include "DownloadSinkGate.h"
 #include "Module.h"
 #include "UniqueHandle.h"
+#include "UpdateDlgSink.h"
 #include "UpdateDownload.h"
 #include "WinApp.h"
 #include "resource.h"
@@ -37,6 +37,8 @@ BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
     ON_MESSAGE(WM_TRAY_NOTIFY, OnTrayNotification)
     ON_MESSAGE(WM_DOWNLOAD_START, OnDownloadStart)
     ON_MESSAGE(WM_DOWNLOAD_FINISH, OnDownloadFinish)
+    ON_MESSAGE(WM_DOWNLOAD_SIZE, OnDownloadSize)
+    ON_MESSAGE(WM_DOWNLOAD_PROGRESS, OnDownloadProgress)
     ON_COMMAND(ID_TRAY_SHOWPROGRESS, OnShowProgress)
     ON_COMMAND(ID_TRAY_QUIT, OnQuit)
 END_MESSAGE_MAP()
@@ -47,15 +49,12 @@ CUpdateDlg::CUpdateDlg(CWnd* pParent)
       m_ullProductSize(0),
       m_nPercent(0),
       m_trayIcon(IDI_TRAYICON),
-      m_hIcon(::LoadIcon(AfxGetResourceHandle(), MAKEINTRESOURCE(IDR_MAINFRAME)))
+      m_hIcon(::LoadIcon(AfxGetResourceHandle(), MAKEINTRESOURCE(IDR_MAINFRAME))),
+      m_uTaskbarCreated(::RegisterWindowMessageA("TaskbarCreated"))
 {
 }
 
-CUpdateDlg::~CUpdateDlg()
-{
-    if (m_pSinkGate)
-        m_pSinkGate->Close(); // the gate itself stays for the worker, which is never joined
-}
+CUpdateDlg::~CUpdateDlg() = default;
 
 void CUpdateDlg::DoDataExchange(CDataExchange* pDX)
 {
@@ -82,38 +81,9 @@ BOOL CUpdateDlg::OnInitDialog()
 
 void CUpdateDlg::SetStatusText(const CString& strText)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_statusLock);
-        if (strText == m_strStatusShown && !m_strStatusShown.IsEmpty())
-            return;
-        m_strStatusShown = strText;
-        if (m_bStatusHeld) {
-            m_bStatusPending = true;
-            return;
-        }
-    }
-    // Outside the lock: the call waits for the UI thread, which may want the lock meanwhile.
-    m_wndStatus.SetWindowText(strText);
-}
-
-void CUpdateDlg::HoldStatus()
-{
-    std::lock_guard<std::mutex> lock(m_statusLock);
-    m_bStatusHeld = true;
-}
-
-void CUpdateDlg::ReleaseStatus()
-{
-    CString strText;
-    {
-        std::lock_guard<std::mutex> lock(m_statusLock);
-        m_bStatusHeld = false;
-        if (!m_bStatusPending)
-            return;
-        m_bStatusPending = false;
-        strText = m_strStatusShown;
-    }
-    // On the UI thread: a report arriving now is handled after this text, so the newest text wins.
+    if (strText == m_strStatusShown && !m_strStatusShown.IsEmpty())
+        return;
+    m_strStatusShown = strText;
     m_wndStatus.SetWindowText(strText);
 }
 
@@ -148,41 +118,107 @@ void CUpdateDlg::UpdateProgress(ULONGLONG ullDownloadSize)
     SetStatusText(strText);
 }
 
+BOOL CUpdateDlg::ShowTrayIcon()
+{
+    // A refused change marks the icon as not shown, so the second call adds it anew: the taskbar
+    // that knew the icon may have gone.
+    return m_trayIcon.SetIcon(IDI_TRAYICON) || m_trayIcon.SetIcon(IDI_TRAYICON);
+}
+
 void CUpdateDlg::GoToTray()
 {
     m_trayIcon.SetNotificationWnd(this, WM_TRAY_NOTIFY);
-    m_trayIcon.SetIcon(IDI_TRAYICON);
+    // Hidden without an icon the updater could not be reached, and its instance marker would
+    // keep every later updater from starting: it stays on screen instead.
+    if (!ShowTrayIcon()) {
+        ShowWindow(SW_SHOW);
+        return;
+    }
+    m_bInTray = true;
     ShowWindow(SW_HIDE);
-    HoldStatus();
 }
 
 void CUpdateDlg::ShowFromTray()
 {
-    ReleaseStatus();
+    m_bInTray = false;
     ShowWindow(SW_SHOW);
     m_trayIcon.SetIcon(0U);
 }
 
 void CUpdateDlg::EndFromTray()
 {
+    m_bEnded = true;
+    m_bInTray = false;
     m_trayIcon.SetIcon(0U);
     CDialog::OnCancel();
 }
 
 LRESULT CUpdateDlg::OnDownloadStart(WPARAM, LPARAM)
 {
+    // WM_USER+1 is also the dialog manager's DM_SETDEFID. Only the first starts the worker: a
+    // second one would share the path buffer and the file with the first.
+    if (m_bWorkerStarted)
+        return Default();
+    m_bWorkerStarted = true;
     GoToTray();
-    if (!m_pSinkGate)
-        m_pSinkGate = new CDownloadSinkGate(this);
     DWORD dwThreadId = 0;
-    CUniqueKernelHandle thread(::CreateThread(nullptr, 0, &DownloadThreadFunc,
-                                              static_cast<IDownloadSink*>(m_pSinkGate), 0, &dwThreadId));
+    CUniqueKernelHandle thread(
+        ::CreateThread(nullptr, 0, &CUpdateDlgSink::ThreadFunc, m_hWnd, 0, &dwThreadId));
     return 1;
+}
+
+// From EndDialog on the controls are about to go: a report then tells the worker that nobody
+// shows its download any more. Nothing is raised out of a window procedure.
+LRESULT CUpdateDlg::OnDownloadSize(WPARAM wp, LPARAM lp)
+{
+    if (m_bEnded)
+        return 0;
+    try {
+        SetProductSize(ReportedValue(wp, lp));
+    } catch (...) {
+        return 0;
+    }
+    return 1;
+}
+
+LRESULT CUpdateDlg::OnDownloadProgress(WPARAM wp, LPARAM lp)
+{
+    if (m_bEnded)
+        return 0;
+    try {
+        UpdateProgress(ReportedValue(wp, lp));
+    } catch (...) {
+        return 0; // no size announced, or no memory for the texts
+    }
+    return 1;
+}
+
+BOOL CUpdateDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult)
+{
+    // A registered message has no fixed id for the message map.
+    if (message == m_uTaskbarCreated && m_uTaskbarCreated != 0) {
+        *pResult = OnTaskbarCreated(wParam, lParam);
+        return TRUE;
+    }
+    return CDialog::OnWndMsg(message, wParam, lParam, pResult);
+}
+
+LRESULT CUpdateDlg::OnTaskbarCreated(WPARAM, LPARAM)
+{
+    // A taskbar created anew (Explorer restarted, or it came up after the updater) shows none of
+    // the icons of the one before.
+    if (m_bInTray && !ShowTrayIcon()) {
+        m_bInTray = false;
+        ShowWindow(SW_SHOW);
+    }
+    return 0;
 }
 
 LRESULT CUpdateDlg::OnDownloadFinish(WPARAM, LPARAM)
 {
     if (g_bOperationIsCanceled == 1 || g_bOperationIsFinished != 1) {
+        m_bEnded = true;
+        m_bInTray = false;
         CDialog::OnCancel();
         return 0;
     }
@@ -196,7 +232,6 @@ LRESULT CUpdateDlg::OnDownloadFinish(WPARAM, LPARAM)
             return 0;
     }
 
-    ReleaseStatus(); // the last progress text must not come back over the install prompt
     RECT rcStatus, rcProgress;
     m_wndStatus.GetWindowRect(&rcStatus);
     m_wndProgress.GetWindowRect(&rcProgress);
@@ -212,7 +247,7 @@ LRESULT CUpdateDlg::OnDownloadFinish(WPARAM, LPARAM)
     strText.Format("Please close all instances of %s now, \n\nthen click the button \"%s\" to install it, "
                    "or \"Cancel\" to exit.",
                    m_strProduct.GetString(), strButton.GetString());
-    m_wndStatus.SetWindowText(strText);
+    SetStatusText(strText);
 
     ShowFromTray();
     return 1;
@@ -276,6 +311,10 @@ void CUpdateDlg::OnShowProgress()
 
 LRESULT CUpdateDlg::OnTrayNotification(WPARAM wp, LPARAM lp)
 {
+    // WM_USER is also the dialog manager's DM_GETDEFID: what does not come from the icon gets the
+    // dialog's own answer, so that Enter still finds the default button.
+    if (!m_trayIcon.OnTrayNotification(wp, lp))
+        return Default();
     switch (static_cast<UINT>(lp)) {
     case WM_LBUTTONUP:
     case WM_RBUTTONUP: {
@@ -297,7 +336,7 @@ LRESULT CUpdateDlg::OnTrayNotification(WPARAM wp, LPARAM lp)
         ShowFromTray();
         return 1;
     default:
-        return m_trayIcon.OnTrayNotification(wp, lp);
+        return 1;
     }
 }
 

@@ -2,25 +2,21 @@
 // The updater's progress dialog: starts the download worker, hides in the notification area while
 // it runs, shows its reports in the label, the bar and the icon's tip, and hands over to the
 // installer once the download is complete.
-#include <mutex>
 #include "Button.h"
 #include "Dialog.h"
-#include "DownloadSink.h"
 #include "EMProgressCtrl.h"
 #include "Static.h"
 #include "TrayIcon.h"
 
-class CDownloadSinkGate;
-
-class CUpdateDlg : public CDialog, public IDownloadSink {
+class CUpdateDlg : public CDialog {
 public:
     explicit CUpdateDlg(CWnd* pParent = nullptr);
     ~CUpdateDlg() override;
 
-    // Called on the worker's thread; the window calls they make are served by the UI thread.
-    void SetProductSize(ULONGLONG ullProductSize) override;
-    void UpdateProgress(ULONGLONG ullDownloadSize) override; // throws when no size was announced
-    HWND GetNotifyWindow() override { return GetSafeHwnd(); }
+    // The worker's reports (CUpdateDlgSink), run on the user-interface thread as the window
+    // handles them: the worker's thread never touches this object or its controls.
+    void SetProductSize(ULONGLONG ullProductSize);
+    void UpdateProgress(ULONGLONG ullDownloadSize); // throws when no size was announced
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -28,11 +24,16 @@ protected:
     void OnOK() override;
     void OnCancel() override;
 
+    BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
+
     void OnPaint();
     HCURSOR OnQueryDragIcon();
     LRESULT OnTrayNotification(WPARAM wp, LPARAM lp);
     LRESULT OnDownloadStart(WPARAM wp, LPARAM lp);
     LRESULT OnDownloadFinish(WPARAM wp, LPARAM lp);
+    LRESULT OnDownloadSize(WPARAM wp, LPARAM lp);
+    LRESULT OnDownloadProgress(WPARAM wp, LPARAM lp);
+    LRESULT OnTaskbarCreated(WPARAM wp, LPARAM lp);
     void OnShowProgress();
     void OnQuit();
 
@@ -53,18 +54,14 @@ private:
     void ShowFromTray();
     void EndFromTray();
     BOOL StartInstaller();
-    // Only what changes reaches the window: the worker reports every 4096 bytes. While the window
-    // is hidden the latest text waits and is put in place before the window shows again.
+    BOOL ShowTrayIcon();
+    // Only what changes reaches the window: the worker reports every 4096 bytes.
     void SetStatusText(const CString& strText);
-    void HoldStatus();
-    void ReleaseStatus();
 
-    std::mutex m_statusLock;
-    CString m_strStatusShown; // what the label shows, or will show once the window is shown
-    bool m_bStatusHeld = false;
-    bool m_bStatusPending = false;
+    CString m_strStatusShown;
     int m_nShownPercent = -1; // in the bar and the tip
-    // What the worker holds instead of this object, so that it never calls into a dialog that has
-    // gone (the worker outlives the dialog when the user ends it mid-download).
-    CDownloadSinkGate* m_pSinkGate = nullptr;
+    bool m_bWorkerStarted = false;
+    bool m_bInTray = false; // hidden, the icon being the user's way back
+    bool m_bEnded = false;  // from the moment the dialog is told to end
+    UINT m_uTaskbarCreated; // the shell's message for a taskbar created anew
 };

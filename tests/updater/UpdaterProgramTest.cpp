@@ -11,6 +11,26 @@ const int IDC_PROGRESS = 2002;
 const char kStopPrompt[] = "Stop downloading and cancel all updates?";
 const char kNotInstallPrompt[] = "Not install and cancel all updates?";
 
+const UINT kIconId = 201;
+
+// Whether the notification area shows the dialog's icon: it accepts a change of nothing only for
+// an icon it holds.
+bool TrayShowsIcon(HWND hDialog)
+{
+    NOTIFYICONDATAA data = {};
+    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    data.hWnd = hDialog;
+    data.uID = kIconId;
+    return ::Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
+}
+
+// In the notification area: the icon is added only once the dialog has been shown, and just
+// before it hides. A dialog not yet shown looks hidden too.
+bool IsInTray(const CUpdaterProcess& updater, HWND hDialog)
+{
+    return TrayShowsIcon(hDialog) && !updater.IsDialogVisible();
+}
+
 // An exit through the program's own end, not a crash or an abort.
 bool IsCleanExit(DWORD dwCode)
 {
@@ -277,7 +297,7 @@ TEST_F(UpdaterProgram, InstanceMessageIsConsumedAndItsAtomDeleted)
     CUpdaterProcess updater(m_server.GetPort());
     HWND hDialog = updater.WaitForDialog();
     ASSERT_TRUE(hDialog);
-    ASSERT_TRUE(WaitFor([&] { return !updater.IsDialogVisible(); }));
+    ASSERT_TRUE(WaitFor([&] { return IsInTray(updater, hDialog); }));
     const UINT uMsg = ::RegisterWindowMessageA("{3F9B2C61-D4A8-4e57-8C0D-7A15E2B9406F}");
     ATOM atom = ::GlobalAddAtomA("kvupdate instance message test");
     ASSERT_NE(0, atom);
@@ -339,4 +359,112 @@ TEST_F(UpdaterProgram, InstallerInAFolderWithABlankIsStartedByItsWholePath)
         ::DeleteFileA(UpdateFilePath().c_str());
     }
     ::DeleteFileA(strDecoy.c_str());
+}
+
+namespace {
+// The kilobytes received so far, from a label in the downloading layout, or -1.
+int ReceivedKilobytes(const std::string& strLabel, const std::string& strTotalKb)
+{
+    std::smatch match;
+    if (!std::regex_match(strLabel, match,
+                          std::regex(R"(Downloading Update: Korvane \((\d+) KB of (\d+) KB\))")) ||
+        match[2].str() != strTotalKb)
+        return -1;
+    return std::stoi(match[1]);
+}
+} // namespace
+
+TEST_F(UpdaterProgram, HiddenLabelAlwaysReadsTheNewestReport)
+{
+    ServeInstaller(8000);
+    CUpdaterProcess updater(m_server.GetPort());
+    HWND hDialog = updater.WaitForDialog();
+    ASSERT_TRUE(hDialog);
+    ASSERT_TRUE(WaitFor([&] { return IsInTray(updater, hDialog); }));
+    const std::string strTotalKb = std::to_string(m_strInstaller.size() / 1024);
+
+    // Read from outside while the window stays hidden: the figures grow with the file on disk.
+    std::vector<int> seen;
+    ASSERT_TRUE(WaitFor([&] {
+        int nKb = ReceivedKilobytes(updater.ControlText(IDC_STATUS), strTotalKb);
+        if (nKb > 0 && (seen.empty() || nKb > seen.back()))
+            seen.push_back(nKb);
+        return seen.size() >= 3 || updater.IsDialogVisible();
+    }));
+    EXPECT_GE(seen.size(), 3u) << "the hidden label did not follow the download";
+    for (int nKb : seen)
+        EXPECT_LE(nKb, static_cast<int>(m_strInstaller.size() / 1024));
+    ASSERT_TRUE(WaitFor([&] { return updater.ControlText(IDOK) == "&Install Korvane"; }));
+}
+
+TEST_F(UpdaterProgram, ASecondStartMessageStartsNoSecondWorker)
+{
+    ServeInstaller(4000);
+    CUpdaterProcess updater(m_server.GetPort());
+    HWND hDialog = updater.WaitForDialog();
+    ASSERT_TRUE(hDialog);
+    ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(UpdateFilePath()).size() >= 4096; }));
+    // WM_USER+1 is also DM_SETDEFID, which anyone may send.
+    ::PostMessageA(hDialog, WM_USER + 1, 0, 0);
+    ::SendMessageTimeoutA(hDialog, WM_USER + 1, IDOK, 0, SMTO_NORMAL, 5000, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return updater.ControlText(IDOK) == "&Install Korvane"; }));
+    EXPECT_EQ(1u, m_server.GetRequests().size());
+    EXPECT_EQ(m_strInstaller, ReadFileBytes(UpdateFilePath()));
+    EXPECT_TRUE(updater.IsRunning());
+}
+
+TEST_F(UpdaterProgram, IconComesBackWhenTheTaskbarIsCreatedAnew)
+{
+    ServeInstaller(15000);
+    CUpdaterProcess updater(m_server.GetPort());
+    HWND hDialog = updater.WaitForDialog();
+    ASSERT_TRUE(hDialog);
+    ASSERT_TRUE(WaitFor([&] { return IsInTray(updater, hDialog); }));
+
+    // What a restarted Explorer's taskbar knows of the icon: nothing.
+    NOTIFYICONDATAA data = {};
+    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    data.hWnd = hDialog;
+    data.uID = kIconId;
+    ASSERT_TRUE(::Shell_NotifyIconA(NIM_DELETE, &data));
+    ASSERT_FALSE(TrayShowsIcon(hDialog));
+    ::PostMessageA(HWND_BROADCAST, ::RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(WaitFor([&] { return TrayShowsIcon(hDialog); }));
+    EXPECT_FALSE(updater.IsDialogVisible());
+
+    // From the icon back to the window: the icon goes, and a new taskbar then brings none.
+    updater.PostTrayEvent(WM_LBUTTONDBLCLK);
+    ASSERT_TRUE(WaitFor([&] { return updater.IsDialogVisible() && !TrayShowsIcon(hDialog); }));
+    ::PostMessageA(HWND_BROADCAST, ::RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    // The broadcast is handled before this message, sent after it.
+    ::SendMessageTimeoutA(hDialog, WM_NULL, 0, 0, SMTO_NORMAL, 5000, nullptr);
+    EXPECT_FALSE(TrayShowsIcon(hDialog));
+    EXPECT_TRUE(updater.IsDialogVisible());
+}
+
+TEST_F(UpdaterProgram, EnterReachesTheDefaultButtonInBothLayouts)
+{
+    ServeInstaller(6000);
+    CUpdaterProcess updater(m_server.GetPort());
+    HWND hDialog = updater.WaitForDialog();
+    ASSERT_TRUE(hDialog);
+    ASSERT_TRUE(WaitFor([&] { return IsInTray(updater, hDialog); }));
+    updater.PostTrayEvent(WM_LBUTTONDBLCLK);
+    ASSERT_TRUE(WaitFor([&] { return updater.IsDialogVisible(); }));
+
+    // The dialog manager asks the dialog for its default button when Enter is pressed.
+    const LRESULT lDefault = MAKELRESULT(IDOK, DC_HASDEFID);
+    DWORD_PTR dwResult = 0;
+    ASSERT_TRUE(::SendMessageTimeoutA(hDialog, DM_GETDEFID, 0, 0, SMTO_NORMAL, 5000, &dwResult));
+    EXPECT_EQ(lDefault, static_cast<LRESULT>(dwResult));
+    updater.PressKey(VK_RETURN); // "&Minimize to Tray"
+    ASSERT_TRUE(WaitFor([&] { return !updater.IsDialogVisible(); }));
+
+    ASSERT_TRUE(WaitFor([&] { return updater.ControlText(IDOK) == "&Install Korvane"; }));
+    ASSERT_TRUE(::SendMessageTimeoutA(hDialog, DM_GETDEFID, 0, 0, SMTO_NORMAL, 5000, &dwResult));
+    EXPECT_EQ(lDefault, static_cast<LRESULT>(dwResult));
+    updater.PressKey(VK_RETURN); // "&Install Korvane"
+    ASSERT_TRUE(updater.WaitForExit());
+    ASSERT_TRUE(WaitFor([&] { return !InstallerRuns().empty(); }));
+    EXPECT_EQ("\"" + UpdateFilePath() + "\"\r\n", InstallerRuns());
 }
