@@ -1,6 +1,9 @@
 // Download throughput of the worker against the platform's own limit for its chunk size.
 //   download_bench worker URL OUTFILE   the worker's DownloadNewVersion into OUTFILE
 //   download_bench plain URL            a bare loop of 4096-byte WinInet reads of the same request
+//   download_bench floor URL            the same loop, each chunk also waiting for a message answered
+//                                       by a window on another thread: what the worker's report
+//                                       to the dialog costs at least
 // Prints "<mode> <bytes> <seconds> <MB/s> <peak working set bytes>".
 #include <windows.h>
 #include <psapi.h>
@@ -8,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include "InternetSession.h"
 #include "UpdateDownload.h"
 
@@ -21,7 +25,43 @@ public:
     ULONGLONG m_ullDone = 0;
 };
 
-ULONGLONG PlainLoop(const char* pszURL)
+// A window on a thread of its own that answers what is sent to it, as the dialog answers the
+// worker's reports.
+class CAnsweringWindow {
+public:
+    CAnsweringWindow()
+    {
+        HANDLE hReady = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        m_thread = std::thread([this, hReady] {
+            m_hWnd =
+                ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+            m_dwThreadId = ::GetCurrentThreadId();
+            ::SetEvent(hReady);
+            MSG msg;
+            while (::GetMessage(&msg, nullptr, 0, 0) > 0)
+                ::DispatchMessage(&msg);
+            ::DestroyWindow(m_hWnd);
+        });
+        ::WaitForSingleObject(hReady, INFINITE);
+        ::CloseHandle(hReady);
+    }
+    ~CAnsweringWindow()
+    {
+        ::PostThreadMessageA(m_dwThreadId, WM_QUIT, 0, 0);
+        m_thread.join();
+    }
+    CAnsweringWindow(const CAnsweringWindow&) = delete;
+    CAnsweringWindow& operator=(const CAnsweringWindow&) = delete;
+    HWND GetHwnd() const { return m_hWnd; }
+
+private:
+    HWND m_hWnd = nullptr;
+    DWORD m_dwThreadId = 0;
+    std::thread m_thread;
+};
+
+// With hAnswering, every chunk also waits for that window to answer a sent message.
+ULONGLONG PlainLoop(const char* pszURL, HWND hAnswering = nullptr)
 {
     const DWORD dwFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_TRANSFER_BINARY;
     CUniqueInternetHandle hSession(::InternetOpenA("Korvane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -29,8 +69,12 @@ ULONGLONG PlainLoop(const char* pszURL)
     static char buffer[4096];
     ULONGLONG ullTotal = 0;
     DWORD dwRead = 0;
-    while (::InternetReadFile(hRequest.Get(), buffer, sizeof(buffer), &dwRead) && dwRead > 0)
+    while (::InternetReadFile(hRequest.Get(), buffer, sizeof(buffer), &dwRead) && dwRead > 0) {
         ullTotal += dwRead;
+        if (hAnswering)
+            ::SendMessage(hAnswering, WM_APP, static_cast<WPARAM>(ullTotal >> 32),
+                          static_cast<LPARAM>(ullTotal & 0xFFFFFFFFu));
+    }
     return ullTotal;
 }
 } // namespace
@@ -38,7 +82,7 @@ ULONGLONG PlainLoop(const char* pszURL)
 int main(int argc, char** argv)
 {
     if (argc < 3 || (std::strcmp(argv[1], "worker") == 0 && argc < 4)) {
-        std::fprintf(stderr, "usage: download_bench worker URL OUTFILE | plain URL\n");
+        std::fprintf(stderr, "usage: download_bench worker URL OUTFILE | plain URL | floor URL\n");
         return 2;
     }
     const bool bWorker = std::strcmp(argv[1], "worker") == 0;
@@ -49,6 +93,9 @@ int main(int argc, char** argv)
         if (!DownloadNewVersion(&sink, argv[2], argv[3]))
             return 1;
         ullBytes = sink.m_ullDone;
+    } else if (std::strcmp(argv[1], "floor") == 0) {
+        CAnsweringWindow window;
+        ullBytes = PlainLoop(argv[2], window.GetHwnd());
     } else {
         ullBytes = PlainLoop(argv[2]);
     }
