@@ -167,28 +167,26 @@ LRESULT CUpdateDlg::OnDownloadStart(WPARAM, LPARAM)
     return 1;
 }
 
-// From EndDialog on the controls are about to go: a report then tells the worker that nobody
-// shows its download any more. Nothing is raised out of a window procedure.
 LRESULT CUpdateDlg::OnDownloadSize(WPARAM wp, LPARAM lp)
 {
-    if (m_bEnded)
-        return 0;
-    try {
-        SetProductSize(ReportedValue(wp, lp));
-    } catch (...) {
-        return 0;
-    }
-    return 1;
+    return HandleReport(&CUpdateDlg::SetProductSize, ReportedValue(wp, lp));
 }
 
 LRESULT CUpdateDlg::OnDownloadProgress(WPARAM wp, LPARAM lp)
 {
+    return HandleReport(&CUpdateDlg::UpdateProgress, ReportedValue(wp, lp));
+}
+
+LRESULT CUpdateDlg::HandleReport(void (CUpdateDlg::*pfnReport)(ULONGLONG), ULONGLONG ullValue)
+{
+    // From EndDialog on the controls are about to go: the worker hears that nobody shows its
+    // download any more.
     if (m_bEnded)
         return 0;
     try {
-        UpdateProgress(ReportedValue(wp, lp));
+        (this->*pfnReport)(ullValue);
     } catch (...) {
-        return 0; // no size announced, or no memory for the texts
+        return 0; // no size announced, or no memory for the texts; nothing leaves a window procedure
     }
     return 1;
 }

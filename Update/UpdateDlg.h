@@ -55,6 +55,8 @@ private:
     void EndFromTray();
     BOOL StartInstaller();
     BOOL ShowTrayIcon();
+    // 1 when the report was shown, 0 when it was refused.
+    LRESULT HandleReport(void (CUpdateDlg::*pfnReport)(ULONGLONG), ULONGLONG ullValue);
     // Only what changes reaches the window: the worker reports every 4096 bytes.
     void SetStatusText(const CString& strText);
 
