@@ -275,6 +275,19 @@ TEST(MenuRound, ExplorerStandInBuildsTheMenuAndStartsTheComparisonThroughTheRegi
         << strLine;
 }
 
+// Builds the one-item menu of a selection without files; answers the item's picture.
+HBITMAP BuildRunMenu(IContextMenu* pMenu)
+{
+    HMENU hMenu = ::CreatePopupMenu();
+    EXPECT_EQ(pMenu->QueryContextMenu(hMenu, 0, 1, 100, CMF_NORMAL), 1);
+    MENUITEMINFOW mii = {};
+    mii.cbSize = sizeof(mii);
+    mii.fMask = MIIM_CHECKMARKS;
+    ::GetMenuItemInfoW(hMenu, 0, TRUE, &mii);
+    ::DestroyMenu(hMenu);
+    return mii.hbmpUnchecked;
+}
+
 TEST_F(Client, TheRuntimeUnloadsTheLibraryOnceTheLastObjectIsGone)
 {
     DWORD dwEnabled = 1;
@@ -285,14 +298,7 @@ TEST_F(Client, TheRuntimeUnloadsTheLibraryOnceTheLastObjectIsGone)
         ASSERT_EQ(::CoCreateInstance(CLSID_KorvaneShellExt, nullptr, CLSCTX_INPROC_SERVER, IID_IContextMenu,
                                      pMenu.Put()),
                   S_OK);
-        HMENU hMenu = ::CreatePopupMenu();
-        EXPECT_EQ(pMenu->QueryContextMenu(hMenu, 0, 1, 100, CMF_NORMAL), 1);
-        MENUITEMINFOW mii = {};
-        mii.cbSize = sizeof(mii);
-        mii.fMask = MIIM_CHECKMARKS;
-        ::GetMenuItemInfoW(hMenu, 0, TRUE, &mii);
-        hShown = mii.hbmpUnchecked;
-        ::DestroyMenu(hMenu);
+        hShown = BuildRunMenu(pMenu.p);
         // Type information held by the module until it may be unloaded.
         CPtr<IDispatch> pDispatch;
         CPtr<ITypeInfo> pInfo;
@@ -315,9 +321,7 @@ TEST_F(Client, TheRuntimeUnloadsTheLibraryOnceTheLastObjectIsGone)
     ASSERT_EQ(::CoCreateInstance(CLSID_KorvaneShellExt, nullptr, CLSCTX_INPROC_SERVER, IID_IContextMenu,
                                  pAgain.Put()),
               S_OK);
-    HMENU hMenu = ::CreatePopupMenu();
-    EXPECT_EQ(pAgain->QueryContextMenu(hMenu, 0, 1, 100, CMF_NORMAL), 1);
-    ::DestroyMenu(hMenu);
+    EXPECT_NE(BuildRunMenu(pAgain.p), nullptr);
 }
 
 TEST_F(Client, ProcessEndingWithLiveObjectsExitsCleanly)
