@@ -3,9 +3,10 @@
 #include <vector>
 
 namespace {
-// The process's current directory, put back when the scope ends. The system's open dialog moves
-// it to every folder the user browses to (OFN_NOCHANGEDIR does not stop it there), and in a host
-// such as Explorer that keeps the folder in use and hands it to every program started later.
+// The process's current directory, put back when the scope ends. The system's dialog moves it to
+// every folder the user browses to, cancelled or not (OFN_NOCHANGEDIR is documented as having no
+// effect on the open dialog); in a host such as Explorer that keeps the folder in use and hands it
+// to every program started later.
 class CCurrentDirectoryScope {
 public:
     CCurrentDirectoryScope()
