@@ -295,6 +295,9 @@ TEST_F(UpdaterProgram, InstanceMessageIsConsumedAndItsAtomDeleted)
     CUpdaterProcess updater(m_server.GetPort());
     HWND hDialog = updater.WaitForDialog();
     ASSERT_TRUE(hDialog);
+    // The dialog is found by its caption before it has initialised; once its worker asks for the
+    // installer, it has gone to the tray and these messages come after its own start message.
+    ASSERT_TRUE(WaitFor([&] { return !m_server.GetRequests().empty(); }));
     ASSERT_TRUE(WaitFor([&] { return !updater.IsDialogVisible(); }));
     const UINT uMsg = ::RegisterWindowMessageA("{3F9B2C61-D4A8-4e57-8C0D-7A15E2B9406F}");
     ATOM atom = ::GlobalAddAtomA("kvupdate instance message test");
