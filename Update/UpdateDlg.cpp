@@ -3,6 +3,7 @@
 #include "DC.h"
 #include "DownloadSinkGate.h"
 #include "Module.h"
+#include "PublisherSignature.h"
 #include "UniqueHandle.h"
 #include "UpdateDownload.h"
 #include "WinApp.h"
@@ -241,9 +242,24 @@ BOOL CUpdateDlg::StartInstaller()
     return TRUE;
 }
 
+void CUpdateDlg::DeleteInstaller()
+{
+    ::DeleteFileA(g_szLocalUpdateFile);
+}
+
 void CUpdateDlg::OnOK()
 {
     if (g_bOperationIsFinished == 1) {
+        // The file has waited in a folder the user's programs can write: check it again, and hold
+        // it open meanwhile so that nobody writes, renames or deletes it between check and start.
+        CUniqueFileHandle installer(::CreateFileA(g_szLocalUpdateFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!IsSignedByUpdaterPublisher(g_szLocalUpdateFile, installer.Get())) {
+            installer.Reset();
+            DeleteInstaller();
+            EndFromTray();
+            return;
+        }
         if (StartInstaller())
             EndFromTray();
     } else {
