@@ -2,7 +2,7 @@
 # Makes the signed programs the signature tests run, at test time, into OUT_DIR of the build tree:
 # a trusted test root and an untrusted one, the publisher's certificate (and a renewal of it),
 # another maker's certificate and a spoof of the publisher's subject from the untrusted root; then
-# kvupdate.exe signed by the publisher and installers (the recording stand-in) signed in each way.
+# kvupdate.exe signed by the publisher (and by the spoof) and installers (the recording stand-in) signed in each way.
 # The trusted root is added to the ROOT store of the build tree's wine prefix, nowhere else.
 # Usage: make-signed-installers.sh OUT_DIR KVUPDATE_EXE KVRECORDER_EXE KVTRUSTROOT_EXE WINERUN [OPENSSL OSSLSIGNCODE]
 set -euo pipefail
@@ -58,6 +58,7 @@ sign() { # name cert-file key in out
   "$osslsigncode" sign -certs "certs/$2" -key "certs/$3" -h sha256 -n "$1" -in "$4" -out "$5" >/dev/null
 }
 sign "Korvane Updater" publisher.pem publisher.key "$kvupdate" kvupdate-signed.exe
+sign "Korvane Updater" spoof-chain.pem spoof.key "$kvupdate" kvupdate-untrusted.exe
 sign "Korvane Setup" publisher-renewed.pem publisher-renewed.key "$recorder" installer-good.exe
 sign "Other Setup" other.pem other.key "$recorder" installer-other.exe
 sign "Korvane Setup" spoof-chain.pem spoof.key "$recorder" installer-spoof.exe

@@ -121,6 +121,16 @@ TEST_F(SignedInstaller, SwappedOnDiskBeforeTheClickIsDeletedAndNotStarted)
     ExpectEndedWithNothingLeft(updater);
 }
 
+TEST_F(SignedInstaller, OfItsPublisherIsRefusedByAnUpdaterWhoseOwnSignatureIsNotTrusted)
+{
+    // Signed, but through a root the system does not trust: no publisher to compare with.
+    Serve("installer-good.exe");
+    const std::string strUpdater = SigningFile("kvupdate-untrusted.exe");
+    CUpdaterProcess updater(m_server.GetPort(), nullptr, strUpdater.c_str());
+    ExpectEndedWithNothingLeft(updater);
+    EXPECT_EQ("", ReadUpdateReadyValue());
+}
+
 TEST_F(SignedInstaller, IsNotCheckedByAnUnsignedUpdater)
 {
     // An unsigned build behaves as before signatures: whatever complete file came is offered.
