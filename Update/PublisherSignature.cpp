@@ -13,7 +13,7 @@ public:
     {
         m_file.cbStruct = sizeof(m_file);
         m_file.pcwszFilePath = pwszFile;
-        m_file.hFile = (hFile == INVALID_HANDLE_VALUE) ? nullptr : hFile;
+        m_file.hFile = hFile;
         m_data.cbStruct = sizeof(m_data);
         m_data.dwUIChoice = WTD_UI_NONE;
         // Revocation as the system's software-publishing policy has it.
@@ -110,6 +110,8 @@ HRESULT VerifyAuthenticodeSigner(LPCWSTR pwszFile, HANDLE hFile, std::vector<BYT
     vecSubject.clear();
     if (!pwszFile || !*pwszFile)
         return E_INVALIDARG;
+    if (hFile == INVALID_HANDLE_VALUE)
+        return E_HANDLE;
     CTrustVerification verification(pwszFile, hFile);
     HRESULT hr = verification.Verify();
     if (FAILED(hr))

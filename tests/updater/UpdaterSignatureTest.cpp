@@ -121,6 +121,23 @@ TEST_F(SignedInstaller, SwappedOnDiskBeforeTheClickIsDeletedAndNotStarted)
     ExpectEndedWithNothingLeft(updater);
 }
 
+TEST_F(SignedInstaller, HeldOpenForWritingByAnotherProgramAtTheClickIsDeletedAndNotStarted)
+{
+    // Unchanged yet, but whoever holds it could change it between the check and the start.
+    const std::string strInstaller = Serve("installer-good.exe");
+    CUpdaterProcess updater(m_server.GetPort(), nullptr, m_strSignedUpdater.c_str());
+    ExpectOffered(updater, strInstaller);
+    {
+        CUniqueFileHandle writer(::CreateFileA(UpdateFilePath().c_str(), GENERIC_WRITE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(writer);
+        updater.ClickButton(IDOK);
+        ASSERT_TRUE(updater.WaitForExit(kdwSignedRunMs));
+    }
+    ExpectEndedWithNothingLeft(updater);
+}
+
 TEST_F(SignedInstaller, OfItsPublisherIsRefusedByAnUpdaterWhoseOwnSignatureIsNotTrusted)
 {
     // Signed, but through a root the system does not trust: no publisher to compare with.
