@@ -55,8 +55,10 @@ protected:
     void ExpectOffered(CUpdaterProcess& updater, const std::string& strInstaller)
     {
         ASSERT_TRUE(updater.WaitForDialog());
-        ASSERT_TRUE(WaitFor([&] { return updater.ControlText(IDOK) == "&Install Korvane"; }, kdwSignedRunMs));
-        EXPECT_TRUE(updater.IsDialogVisible());
+        // The button's text changes just before the window shows.
+        ASSERT_TRUE(WaitFor(
+            [&] { return updater.ControlText(IDOK) == "&Install Korvane" && updater.IsDialogVisible(); },
+            kdwSignedRunMs));
         EXPECT_EQ("1", ReadUpdateReadyValue());
         EXPECT_EQ(strInstaller, ReadFileBytes(UpdateFilePath()));
     }
