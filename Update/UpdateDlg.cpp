@@ -1,10 +1,13 @@
 #include "UpdateDlg.h"
 #include <stdexcept>
 #include "DC.h"
+#include "InstallerStart.h"
 #include "Module.h"
+#include "PublisherSignature.h"
 #include "UniqueHandle.h"
 #include "UpdateDlgSink.h"
 #include "UpdateDownload.h"
+#include "UpdateReadyValue.h"
 #include "WinApp.h"
 #include "resource.h"
 
@@ -253,30 +256,31 @@ LRESULT CUpdateDlg::OnDownloadFinish(WPARAM, LPARAM)
 
 BOOL CUpdateDlg::StartInstaller()
 {
-    // The path is both the program and, quoted, the whole command line: unquoted, a path with a
-    // blank in it ("C:\Users\Ann Lee\...") would first be tried as shorter programs ("C:\Users\Ann").
-    char szCommandLine[sizeof(g_szLocalUpdateFile) + 3] = {};
-    int nLength = ::lstrlenA(g_szLocalUpdateFile);
-    if (nLength <= 0 || nLength + 3 > static_cast<int>(sizeof(szCommandLine)))
-        return FALSE;
-    szCommandLine[0] = '"';
-    ::CopyMemory(szCommandLine + 1, g_szLocalUpdateFile, nLength);
-    szCommandLine[nLength + 1] = '"';
+    return StartInstallerProcess(m_hWnd, g_szLocalUpdateFile);
+}
 
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessA(g_szLocalUpdateFile, szCommandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                          &pi))
-        return FALSE;
-    CUniqueKernelHandle thread(pi.hThread);
-    CUniqueKernelHandle process(pi.hProcess);
-    return TRUE;
+// The record that an update is ready goes first: it must never name a file that is gone. The
+// deletion's result is ignored, as the dialog ends either way.
+void CUpdateDlg::DeleteInstaller()
+{
+    if (RemoveUpdateReadyValue())
+        ::DeleteFileA(g_szLocalUpdateFile);
 }
 
 void CUpdateDlg::OnOK()
 {
     if (g_bOperationIsFinished == 1) {
+        // The file has waited in a folder the user's programs can write: check it again, and hold
+        // it open meanwhile so that nobody writes, renames or deletes it between check and start
+        // (a file that someone else holds open for writing cannot be held so, and is refused).
+        CUniqueFileHandle installer(::CreateFileA(g_szLocalUpdateFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!IsSignedByUpdaterPublisher(g_szLocalUpdateFile, installer.Get())) {
+            installer.Reset();
+            DeleteInstaller();
+            EndFromTray();
+            return;
+        }
         if (StartInstaller())
             EndFromTray();
     } else {
@@ -288,7 +292,7 @@ void CUpdateDlg::OnCancel()
 {
     if (g_bOperationIsFinished == 1) {
         if (AfxMessageBox("Not install and cancel all updates?", MB_OKCANCEL) == IDOK) {
-            ::DeleteFileA(g_szLocalUpdateFile);
+            DeleteInstaller();
             EndFromTray();
         }
     } else if (AfxMessageBox("Stop downloading and cancel all updates?", MB_OKCANCEL) == IDOK) {

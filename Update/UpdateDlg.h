@@ -54,6 +54,7 @@ private:
     void ShowFromTray();
     void EndFromTray();
     BOOL StartInstaller();
+    void DeleteInstaller();
     BOOL ShowTrayIcon();
     // 1 when the report was shown, 0 when it was refused.
     LRESULT HandleReport(void (CUpdateDlg::*pfnReport)(ULONGLONG), ULONGLONG ullValue);
