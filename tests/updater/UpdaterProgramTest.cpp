@@ -426,9 +426,9 @@ TEST_F(UpdaterProgram, IconComesBackWhenTheTaskbarIsCreatedAnew)
     // From the icon back to the window: the icon goes, and a new taskbar then brings none.
     updater.PostTrayEvent(WM_LBUTTONDBLCLK);
     ASSERT_TRUE(WaitFor([&] { return updater.IsDialogVisible() && !TrayShowsIcon(hDialog); }));
-    ::PostMessageA(HWND_BROADCAST, ::RegisterWindowMessageA("TaskbarCreated"), 0, 0);
-    // The broadcast is handled before this message, sent after it.
-    ::SendMessageTimeoutA(hDialog, WM_NULL, 0, 0, SMTO_NORMAL, 5000, nullptr);
+    // Sent, not posted, so that it has been handled when the call returns.
+    ASSERT_TRUE(::SendMessageTimeoutA(hDialog, ::RegisterWindowMessageA("TaskbarCreated"), 0, 0, SMTO_NORMAL,
+                                      5000, nullptr));
     EXPECT_FALSE(TrayShowsIcon(hDialog));
     EXPECT_TRUE(updater.IsDialogVisible());
 }
