@@ -21,5 +21,5 @@ if [ "$exports" != "$expected" ]; then
   exit 1
 fi
 echo "32-bit deliverables built and linked (not run: this machine cannot run 32-bit code):"
-echo "  $build/Update/kvupdate.exe"
+echo "  $build/Update/kvupdate.exe (its 88-byte notification record checked at compile time)"
 echo "  $dll (exports: $exports)"
