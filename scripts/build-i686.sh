@@ -20,6 +20,13 @@ if [ "$exports" != "$expected" ]; then
   echo "build-i686: KorvaneShellExt.dll exports '$exports', expected '$expected'" >&2
   exit 1
 fi
+# Each deliverable is one self-contained file: no mingw runtime DLL may be needed beside it.
+for f in "$build/Update/kvupdate.exe" "$dll"; do
+  if i686-w64-mingw32-objdump -p "$f" | grep -Ei 'DLL Name: (libgcc|libstdc|libwinpthread)'; then
+    echo "build-i686: $f needs a mingw runtime DLL" >&2
+    exit 1
+  fi
+done
 echo "32-bit deliverables built and linked (not run: this machine cannot run 32-bit code):"
 echo "  $build/Update/kvupdate.exe (its 88-byte notification record checked at compile time)"
 echo "  $dll (exports: $exports)"
