@@ -81,7 +81,8 @@ Counters ReadCounters()
     c.nUser = ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS);
     PROCESS_MEMORY_COUNTERS_EX pmc = {};
     pmc.cb = sizeof(pmc);
-    if (::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof(pmc)))
+    if (::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc),
+                               sizeof(pmc)))
         c.cbPrivate = pmc.PrivateUsage;
     return c;
 }
@@ -214,24 +215,28 @@ float BareRound(IDataObject* pData, HINSTANCE hModule, HBITMAP hShared, bool bLo
     if (SUCCEEDED(pData->GetData(&fmt, &medium))) {
         HDROP hDrop = static_cast<HDROP>(medium.hGlobal);
         wchar_t szName[MAX_PATH];
-        if (::DragQueryFileW(hDrop, 0xFFFFFFFF, nullptr, 0) > 0 && ::DragQueryFileW(hDrop, 0, szName, MAX_PATH) > 0)
+        if (::DragQueryFileW(hDrop, 0xFFFFFFFF, nullptr, 0) > 0 &&
+            ::DragQueryFileW(hDrop, 0, szName, MAX_PATH) > 0)
             ::GetFileAttributesW(szName);
         ::ReleaseStgMedium(&medium);
     }
 
     CUniqueRegKey key;
-    ::RegCreateKeyExW(HKEY_CURRENT_USER, g_szProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr);
+    ::RegCreateKeyExW(HKEY_CURRENT_USER, g_szProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
+                      nullptr);
     wchar_t szFirst[200];
     DWORD cb = sizeof(szFirst);
     ::RegQueryValueExW(key.Get(), L"FirstSelection", nullptr, nullptr, reinterpret_cast<BYTE*>(szFirst), &cb);
     DWORD dwEnabled = 0;
     cb = sizeof(dwEnabled);
-    ::RegQueryValueExW(key.Get(), L"ContextMenuEnabled", nullptr, nullptr, reinterpret_cast<BYTE*>(&dwEnabled), &cb);
+    ::RegQueryValueExW(key.Get(), L"ContextMenuEnabled", nullptr, nullptr,
+                       reinterpret_cast<BYTE*>(&dwEnabled), &cb);
     key.Reset();
 
     CUniqueGdiObject picture;
     if (bLoadPicture)
-        picture.Reset(::LoadImageW(hModule, MAKEINTRESOURCEW(IDB_MENU), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        picture.Reset(
+            ::LoadImageW(hModule, MAKEINTRESOURCEW(IDB_MENU), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     HBITMAP hPicture = bLoadPicture ? static_cast<HBITMAP>(picture.Get()) : hShared;
     for (int i = 0; i < kItems; ++i) {
         wchar_t szText[256];
@@ -253,7 +258,8 @@ float BareRound(IDataObject* pData, HINSTANCE hModule, HBITMAP hShared, bool bLo
 void PrintCounters(int nRounds, const Counters& c)
 {
     std::printf("  %7d  %8lu  %8lu  %8lu  %12llu  %11llu  %14llu\n", nRounds, c.nHandles, c.nGdi, c.nUser,
-                static_cast<unsigned long long>(c.cbPrivate / 1024), static_cast<unsigned long long>(c.nNextHandle),
+                static_cast<unsigned long long>(c.cbPrivate / 1024),
+                static_cast<unsigned long long>(c.nNextHandle),
                 static_cast<unsigned long long>(c.cbCommitted / 1024));
 }
 
@@ -295,7 +301,8 @@ bool MenuIsWhole(IDataObject* pData)
     for (int i = 0; bWhole && i < kItems; ++i) {
         MENUITEMINFOW mii = {sizeof(mii)};
         mii.fMask = MIIM_CHECKMARKS;
-        bWhole = ::GetMenuItemInfoW(menu.Get(), i, TRUE, &mii) && ::GetObjectType(mii.hbmpUnchecked) == OBJ_BITMAP;
+        bWhole =
+            ::GetMenuItemInfoW(menu.Get(), i, TRUE, &mii) && ::GetObjectType(mii.hbmpUnchecked) == OBJ_BITMAP;
     }
     pMenu->Release();
     return bWhole;
@@ -334,7 +341,8 @@ public:
     ~CValueForRun()
     {
         if (m_bHad)
-            ::RegSetValueExW(m_hKey, m_strName.c_str(), 0, m_dwOldType, m_old.data(), static_cast<DWORD>(m_old.size()));
+            ::RegSetValueExW(m_hKey, m_strName.c_str(), 0, m_dwOldType, m_old.data(),
+                             static_cast<DWORD>(m_old.size()));
         else
             ::RegDeleteValueW(m_hKey, m_strName.c_str());
     }
@@ -356,7 +364,8 @@ void LongLife(IDataObject* pData)
     HINSTANCE hModule = ::GetModuleHandleW(nullptr);
     CUniqueGdiObject shared;
     if (picture == Picture::Shared)
-        shared.Reset(::LoadImageW(hModule, MAKEINTRESOURCEW(IDB_MENU), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        shared.Reset(
+            ::LoadImageW(hModule, MAKEINTRESOURCEW(IDB_MENU), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     std::printf("the extension's picture: %s\n", picture == Picture::Shared      ? "one for the process"
                                                  : picture == Picture::PerObject ? "one per object"
                                                                                  : "none");
@@ -384,7 +393,8 @@ void LongLife(IDataObject* pData)
         }
         rounds.push_back(total);
         if (n % kBareEvery == 0)
-            bare.push_back(BareRound(pData, hModule, static_cast<HBITMAP>(shared.Get()), picture == Picture::PerObject));
+            bare.push_back(
+                BareRound(pData, hModule, static_cast<HBITMAP>(shared.Get()), picture == Picture::PerObject));
         if (n == kWarmUpRounds) {
             atWarmUp = ReadCounters();
             nGdiRoomAtWarmUp = GdiRoom(gdiProbe);
@@ -404,35 +414,44 @@ void LongLife(IDataObject* pData)
     long long dGdi = static_cast<long long>(atEnd.nGdi) - atWarmUp.nGdi;
     long long dUser = static_cast<long long>(atEnd.nUser) - atWarmUp.nUser;
     long long dPrivate = static_cast<long long>(atEnd.cbPrivate) - static_cast<long long>(atWarmUp.cbPrivate);
-    long long dNextHandle = static_cast<long long>(atEnd.nNextHandle) - static_cast<long long>(atWarmUp.nNextHandle);
-    long long dCommitted = static_cast<long long>(atEnd.cbCommitted) - static_cast<long long>(atWarmUp.cbCommitted);
-    bool bFlat = dHandles <= kObjectSlack && dGdi <= kObjectSlack && dUser <= kObjectSlack && dPrivate <= kByteSlack &&
-                 dNextHandle <= kObjectSlack * static_cast<long long>(sizeof(DWORD)) && dCommitted <= kByteSlack &&
-                 nGdiRoomAtWarmUp - nGdiRoomAtEnd <= kObjectSlack;
+    long long dNextHandle =
+        static_cast<long long>(atEnd.nNextHandle) - static_cast<long long>(atWarmUp.nNextHandle);
+    long long dCommitted =
+        static_cast<long long>(atEnd.cbCommitted) - static_cast<long long>(atWarmUp.cbCommitted);
+    bool bFlat = dHandles <= kObjectSlack && dGdi <= kObjectSlack && dUser <= kObjectSlack &&
+                 dPrivate <= kByteSlack &&
+                 dNextHandle <= kObjectSlack * static_cast<long long>(sizeof(DWORD)) &&
+                 dCommitted <= kByteSlack && nGdiRoomAtWarmUp - nGdiRoomAtEnd <= kObjectSlack;
     auto note = [](bool bKept) { return bKept ? "" : " (not kept here)"; };
-    std::printf("growth after the first %d rounds: handles %+lld%s, GDI %+lld%s, USER %+lld%s, private %+lld KiB%s,\n"
-                "  next handle %+lld%s, committed %+lld KiB%s\n",
-                kWarmUpRounds, dHandles, note(kept.bHandles), dGdi, note(kept.bGdi), dUser, note(kept.bUser),
-                dPrivate / 1024, note(kept.bPrivate), dNextHandle, note(kept.bNextHandle), dCommitted / 1024,
-                note(kept.bCommitted));
-    std::printf("  %s among the counters kept (target: all flat after the first %d rounds; slack %lld objects, %lld "
-                "KiB)\n",
-                bFlat ? "flat" : "NOT FLAT", kWarmUpRounds, kObjectSlack, kByteSlack / 1024);
-    std::printf("  room for new GDI objects (made until the platform refuses): %d after %d rounds, %d after %d\n",
-                nGdiRoomAtWarmUp, kWarmUpRounds, nGdiRoomAtEnd, kRounds);
-    std::printf("  after the last round a menu still comes out whole (%d items, each with a live picture): %s\n",
-                kItems, bWhole ? "yes" : "NO");
+    std::printf(
+        "growth after the first %d rounds: handles %+lld%s, GDI %+lld%s, USER %+lld%s, private %+lld KiB%s,\n"
+        "  next handle %+lld%s, committed %+lld KiB%s\n",
+        kWarmUpRounds, dHandles, note(kept.bHandles), dGdi, note(kept.bGdi), dUser, note(kept.bUser),
+        dPrivate / 1024, note(kept.bPrivate), dNextHandle, note(kept.bNextHandle), dCommitted / 1024,
+        note(kept.bCommitted));
+    std::printf(
+        "  %s among the counters kept (target: all flat after the first %d rounds; slack %lld objects, %lld "
+        "KiB)\n",
+        bFlat ? "flat" : "NOT FLAT", kWarmUpRounds, kObjectSlack, kByteSlack / 1024);
+    std::printf(
+        "  room for new GDI objects (made until the platform refuses): %d after %d rounds, %d after %d\n",
+        nGdiRoomAtWarmUp, kWarmUpRounds, nGdiRoomAtEnd, kRounds);
+    std::printf(
+        "  after the last round a menu still comes out whole (%d items, each with a live picture): %s\n",
+        kItems, bWhole ? "yes" : "NO");
 
     double medianRound = Percentile(rounds, 0.5), medianBare = Percentile(bare, 0.5);
     std::printf("\nmenu round: median %.1f us, p99 %.1f us\n", medianRound, Percentile(rounds, 0.99));
-    std::printf("  medians: create %.1f, Initialize %.1f, QueryContextMenu %.1f, help texts %.1f, Release %.1f us\n",
-                Percentile(steps[0], 0.5), Percentile(steps[1], 0.5), Percentile(steps[2], 0.5),
-                Percentile(steps[3], 0.5), Percentile(steps[4], 0.5));
-    std::printf("bare loop of the round's platform calls (%zu iterations between the rounds: GetData, 2 "
-                "DragQueryFileW, GetFileAttributesW, key create, 2 value reads, %d text loads and insertions, %d "
-                "pictures set, %d help-text loads%s): median %.1f us\n",
-                bare.size(), kItems, kItems, kItems, picture == Picture::PerObject ? ", the picture loaded" : "",
-                medianBare);
+    std::printf(
+        "  medians: create %.1f, Initialize %.1f, QueryContextMenu %.1f, help texts %.1f, Release %.1f us\n",
+        Percentile(steps[0], 0.5), Percentile(steps[1], 0.5), Percentile(steps[2], 0.5),
+        Percentile(steps[3], 0.5), Percentile(steps[4], 0.5));
+    std::printf(
+        "bare loop of the round's platform calls (%zu iterations between the rounds: GetData, 2 "
+        "DragQueryFileW, GetFileAttributesW, key create, 2 value reads, %d text loads and insertions, %d "
+        "pictures set, %d help-text loads%s): median %.1f us\n",
+        bare.size(), kItems, kItems, kItems, picture == Picture::PerObject ? ", the picture loaded" : "",
+        medianBare);
     std::printf("ratio round / bare loop: %.2f (target: 1.25 or less)\n", medianRound / medianBare);
 }
 } // namespace
@@ -474,7 +493,8 @@ int main()
             pData->Release();
             if (n == 1)
                 perItem1 = t;
-            std::printf("Initialize over %2zu folders: median %.1f us, %.1f us per folder (%.2f x the 1-folder time)\n",
+            std::printf("Initialize over %2zu folders: median %.1f us, %.1f us per folder (%.2f x the "
+                        "1-folder time)\n",
                         n, t, t / n, t / n / perItem1);
         }
     }

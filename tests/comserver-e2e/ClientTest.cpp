@@ -319,11 +319,14 @@ TEST(MenuRound, ShownPopupDrawsThePictureBesideEveryItem)
     DWORD dwEnabled = 1;
     SetProductValue(L"ContextMenuEnabled", REG_DWORD, &dwEnabled, sizeof(dwEnabled));
     std::wstring strFirst = TempFile(L"kv-shown-first.txt", "first\n");
-    SetProductValue(L"FirstSelection", REG_SZ, strFirst.c_str(), static_cast<DWORD>((strFirst.size() + 1) * 2));
+    SetProductValue(L"FirstSelection", REG_SZ, strFirst.c_str(),
+                    static_cast<DWORD>((strFirst.size() + 1) * 2));
     std::wstring strFile = TempFile(L"kv-shown.txt", "second\n");
     std::wstring strShot = TempFile(L"kv-shown-menu.bmp", "");
 
-    EXPECT_EQ(RunAndWait(L"\"" + FromBuildTree(KV_MENUHOST) + L"\" \"" + strFile + L"\" /shot \"" + strShot + L"\""), 0u);
+    EXPECT_EQ(RunAndWait(L"\"" + FromBuildTree(KV_MENUHOST) + L"\" \"" + strFile + L"\" /shot \"" + strShot +
+                         L"\""),
+              0u);
     SetProductValue(L"FirstSelection", REG_SZ, L"", 2);
     EXPECT_EQ(RunsOfPictureRows(strShot), 4); // one file and a remembered one: four items
 }

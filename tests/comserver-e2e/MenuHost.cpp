@@ -138,14 +138,15 @@ void ShowMenu(HMENU hMenu)
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszClassName = L"KvMenuHostWindow";
     ::RegisterClassW(&wc);
-    HWND hWnd = ::CreateWindowW(wc.lpszClassName, L"kvmenuhost", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 480, 320,
-                                nullptr, nullptr, wc.hInstance, nullptr);
+    HWND hWnd = ::CreateWindowW(wc.lpszClassName, L"kvmenuhost", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40,
+                                480, 320, nullptr, nullptr, wc.hInstance, nullptr);
     if (!hWnd)
         return;
     ::SetForegroundWindow(hWnd);
     // Paint a moment first, so that the menu is drawn over a settled window.
     ::SetTimer(hWnd, kShotTimer, 500, nullptr);
-    ::TrackPopupMenuEx(hMenu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD | TPM_NONOTIFY, 80, 80, hWnd, nullptr);
+    ::TrackPopupMenuEx(hMenu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD | TPM_NONOTIFY, 80, 80, hWnd,
+                       nullptr);
     ::KillTimer(hWnd, kShotTimer);
     ::DestroyWindow(hWnd);
 }
