@@ -1,25 +1,7 @@
-# Cross toolchain: mingw-w64 for x86_64 Windows, posix thread model (std::thread, std::mutex,
-# GoogleTest), everything linked statically so each deliverable is one self-contained file.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross toolchain: mingw-w64 for x86_64 Windows.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(KV_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${KV_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KV_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${KV_TRIPLE}-windres)
-set(KV_WIDL ${KV_TRIPLE}-widl)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${KV_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
 
 # CTest (and gtest discovery) run the Windows programs under wine, with the build tree's own prefix.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/winerun)
-
-# Release deliverables ship without symbols.
-set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
-set(CMAKE_SHARED_LINKER_FLAGS_RELEASE_INIT "-s")

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, then cross-builds the Windows programs, their tests and benchmarks.
+# Installs what is missing, then cross-builds the Windows programs, their tests and benchmarks, and
+# the two deliverables for 32-bit Windows beside them (BUILD_DIR-i686, compile and link only).
 # Usage: build.sh [BUILD_DIR]   (default: build/)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -8,3 +9,4 @@ build=${1:-$root/build}
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)"
+bash "$root/scripts/build-i686.sh" "${build%/}-i686"

@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   cmake make g++ clang libclang-rt-14-dev      # native registrar build: sanitizers and libFuzzer
   g++-mingw-w64-x86-64 mingw-w64-tools          # cross compilers (posix variant), windres, widl
+  g++-mingw-w64-i686-posix                      # the 32-bit deliverables (compile and link only)
   libwine-dev wine wine64                       # IDL imports for widl; the Windows runtime
   xvfb x11-apps imagemagick                     # virtual display, xwd screenshots, PNG conversion
   googletest curl procps                        # test framework sources; benchmark peer

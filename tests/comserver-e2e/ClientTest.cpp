@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 #include <vector>
 #include "E2ESupport.h"
@@ -329,5 +331,59 @@ TEST_F(Client, ProcessEndingWithLiveObjectsExitsCleanly)
     DWORD dwEnabled = 1;
     SetProductValue(L"ContextMenuEnabled", REG_DWORD, &dwEnabled, sizeof(dwEnabled));
     EXPECT_EQ(RunAndWait(L"\"" + FromBuildTree(KV_LIVEOBJECTEXIT) + L"\""), 0u);
+}
+
+// Rows of a saved 32-bit bottom-up bitmap file that hold the menu picture's frame colour (navy),
+// grouped into runs of adjacent rows: one run per item that shows the picture.
+int RunsOfPictureRows(const std::wstring& strPath)
+{
+    std::vector<BYTE> file;
+    if (FILE* f = ::_wfopen(strPath.c_str(), L"rb")) {
+        BYTE buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), f)) > 0;)
+            file.insert(file.end(), buffer, buffer + n);
+        std::fclose(f);
+    }
+    BITMAPFILEHEADER bfh;
+    BITMAPINFOHEADER bih;
+    if (file.size() < sizeof(bfh) + sizeof(bih))
+        return -1;
+    std::memcpy(&bfh, file.data(), sizeof(bfh));
+    std::memcpy(&bih, file.data() + sizeof(bfh), sizeof(bih));
+    if (bih.biBitCount != 32 || bih.biWidth <= 0 || bih.biHeight <= 0 ||
+        bfh.bfOffBits + static_cast<size_t>(bih.biWidth) * bih.biHeight * 4 > file.size())
+        return -1;
+    int nRuns = 0;
+    bool bInRun = false;
+    for (int y = bih.biHeight - 1; y >= 0; --y) {
+        const BYTE* pRow = file.data() + bfh.bfOffBits + static_cast<size_t>(y) * bih.biWidth * 4;
+        int nNavy = 0;
+        for (int x = 0; x < bih.biWidth; ++x)
+            if (pRow[x * 4] == 0x80 && pRow[x * 4 + 1] == 0 && pRow[x * 4 + 2] == 0) // blue, green, red
+                ++nNavy;
+        if (nNavy > 0 && !bInRun)
+            ++nRuns;
+        bInRun = nNavy > 0;
+    }
+    return nRuns;
+}
+
+// The popup as the host shows it on the screen: every item is drawn with the picture beside it.
+TEST(MenuRound, ShownPopupDrawsThePictureBesideEveryItem)
+{
+    ASSERT_EQ(RunRegsvr32(StageDll(L"kvcomserver-client"), false), 0u);
+    DWORD dwEnabled = 1;
+    SetProductValue(L"ContextMenuEnabled", REG_DWORD, &dwEnabled, sizeof(dwEnabled));
+    std::wstring strFirst = TempFile(L"kv-shown-first.txt", "first\n");
+    SetProductValue(L"FirstSelection", REG_SZ, strFirst.c_str(),
+                    static_cast<DWORD>((strFirst.size() + 1) * 2));
+    std::wstring strFile = TempFile(L"kv-shown.txt", "second\n");
+    std::wstring strShot = TempFile(L"kv-shown-menu.bmp", "");
+
+    EXPECT_EQ(RunAndWait(L"\"" + FromBuildTree(KV_MENUHOST) + L"\" \"" + strFile + L"\" /shot \"" + strShot +
+                         L"\""),
+              0u);
+    SetProductValue(L"FirstSelection", REG_SZ, L"", 2);
+    EXPECT_EQ(RunsOfPictureRows(strShot), 4); // one file and a remembered one: four items
 }
 } // namespace

@@ -1,7 +1,9 @@
 // kvmenuhost: does what Explorer does with a context-menu handler, through COM and the registry.
-// Usage: kvmenuhost FILE... [/invoke "ITEM TEXT"]
+// Usage: kvmenuhost FILE... [/shot PATH.bmp] [/invoke "ITEM TEXT"]
 // Creates the registered handler by class id, hands it the files as a CF_HDROP selection, builds
-// the menu, prints each item with its help text and, with /invoke, chooses the named item.
+// the menu, prints each item with its help text and, with /invoke, chooses the named item. With
+// /shot it also pops the menu up from a window of its own, as Explorer shows it, and saves the
+// popup's pixels as a 32-bit bitmap file once it is on the screen.
 #include <windows.h>
 #include <shlobj.h>
 #include <cstdio>
@@ -72,6 +74,83 @@ std::string Utf8(const std::wstring& s)
     return out;
 }
 
+// The pixels of a shown window, as a bottom-up 32-bit bitmap file.
+bool SaveWindowPicture(HWND hWnd, const std::wstring& strPath)
+{
+    RECT rc;
+    if (!::GetWindowRect(hWnd, &rc))
+        return false;
+    const int cx = rc.right - rc.left, cy = rc.bottom - rc.top;
+    BITMAPINFOHEADER bih = {sizeof(bih), cx, cy, 1, 32, BI_RGB};
+    void* pBits = nullptr;
+    HBITMAP hBitmap =
+        ::CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&bih), DIB_RGB_COLORS, &pBits, nullptr, 0);
+    if (!hBitmap)
+        return false;
+    HDC hdcWindow = ::GetWindowDC(hWnd);
+    HDC hdcMem = ::CreateCompatibleDC(hdcWindow);
+    HGDIOBJ hOld = ::SelectObject(hdcMem, hBitmap);
+    BOOL bCopied = ::BitBlt(hdcMem, 0, 0, cx, cy, hdcWindow, 0, 0, SRCCOPY);
+    ::GdiFlush();
+    bool bSaved = false;
+    if (bCopied) {
+        if (FILE* f = ::_wfopen(strPath.c_str(), L"wb")) {
+            const DWORD cbBits = static_cast<DWORD>(cx) * cy * 4;
+            BITMAPFILEHEADER bfh = {0x4D42, static_cast<DWORD>(sizeof(bfh) + sizeof(bih) + cbBits), 0, 0,
+                                    static_cast<DWORD>(sizeof(bfh) + sizeof(bih))};
+            bSaved = std::fwrite(&bfh, sizeof(bfh), 1, f) == 1 && std::fwrite(&bih, sizeof(bih), 1, f) == 1 &&
+                     std::fwrite(pBits, cbBits, 1, f) == 1;
+            bSaved = std::fclose(f) == 0 && bSaved;
+        }
+    }
+    ::SelectObject(hdcMem, hOld);
+    ::DeleteDC(hdcMem);
+    ::ReleaseDC(hWnd, hdcWindow);
+    ::DeleteObject(hBitmap);
+    return bSaved;
+}
+
+// The host window the menu pops up from; its timer takes the picture once the menu's own loop
+// runs, then closes the menu.
+std::wstring g_strShotPath;
+bool g_bShotSaved = false;
+const UINT_PTR kShotTimer = 1;
+
+LRESULT CALLBACK HostWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == WM_TIMER && wParam == kShotTimer) {
+        HWND hPopup = ::FindWindowW(L"#32768", nullptr);
+        if (hPopup && ::IsWindowVisible(hPopup)) {
+            ::KillTimer(hWnd, kShotTimer);
+            g_bShotSaved = SaveWindowPicture(hPopup, g_strShotPath);
+            ::EndMenu();
+        }
+        return 0;
+    }
+    return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
+}
+
+void ShowMenu(HMENU hMenu)
+{
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = HostWndProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = L"KvMenuHostWindow";
+    ::RegisterClassW(&wc);
+    HWND hWnd = ::CreateWindowW(wc.lpszClassName, L"kvmenuhost", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40,
+                                480, 320, nullptr, nullptr, wc.hInstance, nullptr);
+    if (!hWnd)
+        return;
+    ::SetForegroundWindow(hWnd);
+    // Paint a moment first, so that the menu is drawn over a settled window.
+    ::SetTimer(hWnd, kShotTimer, 500, nullptr);
+    ::TrackPopupMenuEx(hMenu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD | TPM_NONOTIFY, 80, 80, hWnd,
+                       nullptr);
+    ::KillTimer(hWnd, kShotTimer);
+    ::DestroyWindow(hWnd);
+}
+
 int Run(int argc, wchar_t** argv)
 {
     std::vector<std::wstring> files;
@@ -79,6 +158,8 @@ int Run(int argc, wchar_t** argv)
     for (int i = 1; i < argc; ++i) {
         if (::lstrcmpiW(argv[i], L"/invoke") == 0 && i + 1 < argc)
             strInvoke = argv[++i];
+        else if (::lstrcmpiW(argv[i], L"/shot") == 0 && i + 1 < argc)
+            g_strShotPath = argv[++i];
         else
             files.push_back(argv[i]);
     }
@@ -113,8 +194,14 @@ int Run(int argc, wchar_t** argv)
         if (!strInvoke.empty() && strInvoke == szText)
             nChosen = static_cast<int>(nIndex);
     }
-    ::DestroyMenu(hMenu);
     int nExit = 0;
+    if (!g_strShotPath.empty()) {
+        ShowMenu(hMenu);
+        std::printf("menu picture: %s\n", g_bShotSaved ? "saved" : "NOT saved");
+        if (!g_bShotSaved)
+            nExit = 6;
+    }
+    ::DestroyMenu(hMenu);
     if (!strInvoke.empty()) {
         if (nChosen < 0) {
             std::printf("no item \"%s\"\n", Utf8(strInvoke).c_str());
@@ -125,7 +212,8 @@ int Run(int argc, wchar_t** argv)
             ici.nShow = SW_SHOWNORMAL;
             hr = pMenu->InvokeCommand(&ici);
             std::printf("InvokeCommand \"%s\": 0x%08lX\n", Utf8(strInvoke).c_str(), static_cast<unsigned long>(hr));
-            nExit = SUCCEEDED(hr) ? 0 : 5;
+            if (FAILED(hr))
+                nExit = 5;
         }
     }
     pMenu->Release();
