@@ -29,7 +29,7 @@ unset KV_USE_DISPLAY WINEPREFIX
 failures=0
 owner=''
 # A run that stops early must not leave an owner behind, nor the session it keeps.
-trap '[ -n "$owner" ] && kill "$owner" 2>/dev/null; true' EXIT
+trap 'if [ -n "$owner" ]; then kill "$owner" 2>/dev/null || true; fi' EXIT
 check() { # check DESCRIPTION COMMAND...
   if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
 }
