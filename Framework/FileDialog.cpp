@@ -1,5 +1,37 @@
 #include "FileDialog.h"
 #include <tchar.h>
+#include <vector>
+
+namespace {
+// The process's current directory, put back when the scope ends. The system's dialog moves it to
+// every folder the user browses to, cancelled or not (OFN_NOCHANGEDIR is documented as having no
+// effect on the open dialog); in a host such as Explorer that keeps the folder in use and hands it
+// to every program started later.
+class CCurrentDirectoryScope {
+public:
+    CCurrentDirectoryScope()
+    {
+        DWORD cch = ::GetCurrentDirectory(0, nullptr);
+        // Asked again with the size given: the directory may have changed in between.
+        while (cch > m_saved.size()) {
+            m_saved.resize(cch);
+            cch = ::GetCurrentDirectory(static_cast<DWORD>(m_saved.size()), m_saved.data());
+        }
+        if (cch == 0)
+            m_saved.clear();
+    }
+    ~CCurrentDirectoryScope()
+    {
+        if (!m_saved.empty())
+            ::SetCurrentDirectory(m_saved.data());
+    }
+    CCurrentDirectoryScope(const CCurrentDirectoryScope&) = delete;
+    CCurrentDirectoryScope& operator=(const CCurrentDirectoryScope&) = delete;
+
+private:
+    std::vector<TCHAR> m_saved;
+};
+} // namespace
 
 CFileDialog::CFileDialog(BOOL bOpenFileDialog, LPCTSTR lpszDefExt, LPCTSTR lpszFileName, DWORD dwFlags,
                          LPCTSTR lpszFilter, HWND hWndParent)
@@ -36,6 +68,7 @@ INT_PTR CFileDialog::DoModal()
     // record at our buffers again so the dialog always writes inside them.
     m_ofn.lpstrFile = m_szFileName;
     m_ofn.nMaxFile = MAX_PATH;
+    CCurrentDirectoryScope keepDirectory;
     BOOL bOk = m_bOpenFileDialog ? ::GetOpenFileName(&m_ofn) : ::GetSaveFileName(&m_ofn);
     if (!bOk)
         m_szFileName[0] = _T('\0');

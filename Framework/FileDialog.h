@@ -14,7 +14,8 @@ public:
     CFileDialog(const CFileDialog&) = delete;
     CFileDialog& operator=(const CFileDialog&) = delete;
 
-    // IDOK when the user chose a file, IDCANCEL when the dialog was cancelled or failed.
+    // IDOK when the user chose a file, IDCANCEL when the dialog was cancelled or failed. Modal to
+    // hWndParent when one was given; the process's current directory is as it was before.
     INT_PTR DoModal();
     // The chosen file's full path once DoModal returned IDOK; empty after a cancel.
     CString GetPathName() const;

@@ -3,10 +3,6 @@
 // The image base of whatever module (exe or dll) this code is linked into.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
-namespace {
-HINSTANCE g_hResources = nullptr;
-}
-
 HINSTANCE AfxGetInstanceHandle()
 {
     return reinterpret_cast<HINSTANCE>(&__ImageBase);
@@ -14,10 +10,5 @@ HINSTANCE AfxGetInstanceHandle()
 
 HINSTANCE AfxGetResourceHandle()
 {
-    return g_hResources ? g_hResources : AfxGetInstanceHandle();
-}
-
-void AfxSetResourceHandle(HINSTANCE hResources)
-{
-    g_hResources = hResources;
+    return AfxGetInstanceHandle();
 }

@@ -5,5 +5,5 @@
 #include <windows.h>
 
 HINSTANCE AfxGetInstanceHandle();
+// Where resources are looked up: the module itself, as no resource-only library is used.
 HINSTANCE AfxGetResourceHandle();
-void AfxSetResourceHandle(HINSTANCE hResources);

@@ -1,6 +1,5 @@
 #include "KorvaneShellExt.h"
 #include <shellapi.h>
-#include <cstring>
 #include <new>
 #include "EMRegistryKey.h"
 #include "FileDialog.h"
@@ -23,18 +22,6 @@ const UINT kMenuItems[4][4] = {
     {IDS_SELECT_FIRST, IDS_COMPARE_OTHER_TEXT, IDS_COMPARE_OTHER_BINARY},
     {IDS_COMPARE_TO_TEXT, IDS_COMPARE_TO_BINARY, IDS_COMPARE_OTHER_TEXT, IDS_COMPARE_OTHER_BINARY},
     {IDS_COMPARE_PAIR_TEXT, IDS_COMPARE_PAIR_BINARY},
-};
-
-// The string table lookups of the COM methods must find the extension's texts, not the host's.
-class CModuleResourceScope {
-public:
-    CModuleResourceScope() : m_hPrevious(AfxGetResourceHandle()) { AfxSetResourceHandle(AfxGetInstanceHandle()); }
-    ~CModuleResourceScope() { AfxSetResourceHandle(m_hPrevious); }
-    CModuleResourceScope(const CModuleResourceScope&) = delete;
-    CModuleResourceScope& operator=(const CModuleResourceScope&) = delete;
-
-private:
-    HINSTANCE m_hPrevious;
 };
 
 // A storage medium handed out by the data object, released on every return path.
@@ -104,45 +91,6 @@ bool IsWellFormedDropList(const void* pBlock, SIZE_T cbBlock)
     return false;
 }
 
-// The menu picture, decoded from its resource here: the system's bitmap loader creates and
-// deletes a screen device context for every bitmap, which under wine made it most of the cost of
-// a context menu. Pictures of another form than a small palette image go to the system's loader.
-HBITMAP LoadMenuBitmap(HINSTANCE hModule)
-{
-    const int kMaxSide = 64;
-    HRSRC hInfo = ::FindResourceW(hModule, MAKEINTRESOURCEW(IDB_MENU), MAKEINTRESOURCEW(2) /* RT_BITMAP */);
-    HGLOBAL hData = hInfo ? ::LoadResource(hModule, hInfo) : nullptr;
-    const BYTE* pData = hData ? static_cast<const BYTE*>(::LockResource(hData)) : nullptr;
-    DWORD cbData = hInfo ? ::SizeofResource(hModule, hInfo) : 0;
-    BITMAPINFOHEADER bih = {};
-    if (pData && cbData >= sizeof(bih))
-        std::memcpy(&bih, pData, sizeof(bih));
-    const int nWidth = bih.biWidth, nHeight = bih.biHeight < 0 ? -bih.biHeight : bih.biHeight;
-    const DWORD nColors = bih.biClrUsed ? bih.biClrUsed : (1u << (bih.biBitCount & 15));
-    const DWORD cbStride = ((static_cast<DWORD>(nWidth) * bih.biBitCount + 31) / 32) * 4;
-    if (bih.biSize != sizeof(bih) || nWidth < 1 || nWidth > kMaxSide || nHeight < 1 || nHeight > kMaxSide ||
-        bih.biPlanes != 1 || (bih.biBitCount != 4 && bih.biBitCount != 8) || bih.biCompression != BI_RGB ||
-        nColors > (1u << bih.biBitCount) || sizeof(bih) + nColors * 4 + cbStride * nHeight > cbData)
-        return static_cast<HBITMAP>(
-            ::LoadImageW(hModule, MAKEINTRESOURCEW(IDB_MENU), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
-
-    const BYTE* pPalette = pData + sizeof(bih);
-    const BYTE* pBits = pPalette + nColors * 4;
-    DWORD pixels[kMaxSide * kMaxSide] = {};
-    for (int y = 0; y < nHeight; ++y) {
-        // Stored bottom-up unless the height is negative.
-        const BYTE* pRow = pBits + cbStride * (bih.biHeight > 0 ? nHeight - 1 - y : y);
-        for (int x = 0; x < nWidth; ++x) {
-            DWORD nIndex = bih.biBitCount == 8 ? pRow[x] : (x & 1 ? pRow[x / 2] & 0x0F : pRow[x / 2] >> 4);
-            if (nIndex < nColors) {
-                const BYTE* q = pPalette + nIndex * 4; // blue, green, red, reserved
-                pixels[y * nWidth + x] = q[0] | (q[1] << 8) | (q[2] << 16);
-            }
-        }
-    }
-    return ::CreateBitmap(nWidth, nHeight, 1, 32, pixels);
-}
-
 // The COM result for an exception stopped at a method boundary.
 HRESULT ResultOfException()
 {
@@ -157,15 +105,47 @@ HRESULT ResultOfException()
 } // namespace
 
 CKorvaneShellExt::CKorvaneShellExt(IUnknown* pUnkOuter)
-    : m_nFileCount(0), m_nMenuState(MENU_STATE_RUN), m_cRef(0), m_pUnkOuter(pUnkOuter), m_inner(*this)
+    : m_nFileCount(0), m_bmpMenu(nullptr), m_nMenuState(MENU_STATE_RUN), m_cRef(0), m_pUnkOuter(pUnkOuter),
+      m_inner(*this)
 {
     g_ShellExtModule.Lock(); // the module is not unloaded while an object lives
-    m_bmpMenu.Reset(LoadMenuBitmap(AfxGetInstanceHandle()));
+    m_bmpMenu = SharedMenuBitmap();
 }
 
 CKorvaneShellExt::~CKorvaneShellExt()
 {
     g_ShellExtModule.Unlock();
+}
+
+namespace {
+// The menu picture of every object of the process. A host may keep showing a menu after it
+// released the object that built it, so the picture lives until the module is unloaded.
+HBITMAP volatile s_hbmpMenu = nullptr;
+} // namespace
+
+HBITMAP CKorvaneShellExt::SharedMenuBitmap()
+{
+    if (HBITMAP hbmp = static_cast<HBITMAP>(::InterlockedCompareExchangePointer(
+            reinterpret_cast<PVOID volatile*>(&s_hbmpMenu), nullptr, nullptr)))
+        return hbmp;
+    // A DIB section keeps the picture's own 16 colours, so it draws on a display of any depth.
+    HBITMAP hLoaded = static_cast<HBITMAP>(::LoadImageW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDB_MENU),
+                                                        IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    if (!hLoaded)
+        return nullptr; // tried again by the next object
+    // Loaded without a lock: of two threads that raced, the first to publish wins.
+    if (PVOID pEarlier = ::InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&s_hbmpMenu),
+                                                             hLoaded, nullptr)) {
+        ::DeleteObject(hLoaded);
+        return static_cast<HBITMAP>(pEarlier);
+    }
+    return hLoaded;
+}
+
+void CKorvaneShellExt::FreeSharedMenuBitmap()
+{
+    if (PVOID hbmp = ::InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&s_hbmpMenu), nullptr))
+        ::DeleteObject(static_cast<HBITMAP>(hbmp));
 }
 
 // ---- IUnknown ----
@@ -334,7 +314,6 @@ HRESULT CKorvaneShellExt::DoInitialize(IDataObject* pDataObj)
 STDMETHODIMP CKorvaneShellExt::QueryContextMenu(HMENU hMenu, UINT indexMenu, UINT idCmdFirst, UINT, UINT uFlags)
 {
     try {
-        CModuleResourceScope resources;
         return DoQueryContextMenu(hMenu, indexMenu, idCmdFirst, uFlags);
     } catch (...) {
         return ResultOfException();
@@ -372,8 +351,12 @@ int CKorvaneShellExt::BuildMenu(HMENU hMenu, UINT nPosition, UINT nFirstCmdId)
     CStringW strName;
     if (m_nMenuState == MENU_STATE_COMPARE_TO_FIRST) {
         int nSlash = m_strFirstSelection.ReverseFind(L'\\');
-        if (nSlash >= 0)
-            strName = L"\"" + m_strFirstSelection.Mid(nSlash + 1) + L"\"";
+        if (nSlash >= 0) {
+            CStringW strFile = m_strFirstSelection.Mid(nSlash + 1);
+            // A menu takes "&" for the mark of an underlined access key; doubled, it shows as itself.
+            strFile.Replace(L"&", L"&&");
+            strName = L"\"" + strFile + L"\"";
+        }
     }
 
     int nCount = 0;
@@ -389,7 +372,7 @@ int CKorvaneShellExt::BuildMenu(HMENU hMenu, UINT nPosition, UINT nFirstCmdId)
         ++nCount;
     }
     for (int i = 0; i < nCount; ++i)
-        ::SetMenuItemBitmaps(hMenu, nPosition + i, MF_BYPOSITION, m_bmpMenu.Get(), nullptr);
+        ::SetMenuItemBitmaps(hMenu, nPosition + i, MF_BYPOSITION, m_bmpMenu, nullptr);
     return nCount;
 }
 
@@ -410,7 +393,6 @@ STDMETHODIMP CKorvaneShellExt::GetCommandString(UINT_PTR idCmd, UINT uType, UINT
     if ((uType & (GCS_HELPTEXTA | GCS_UNICODE)) == 0)
         return E_INVALIDARG;
     try {
-        CModuleResourceScope resources;
         CStringW strHelp = GetHelpText(idCmd);
         if (!pszName || cchMax == 0)
             return S_OK;
@@ -443,14 +425,13 @@ STDMETHODIMP CKorvaneShellExt::InvokeCommand(CMINVOKECOMMANDINFO* pici)
     if ((nVerb >> 16) != 0)
         return E_INVALIDARG;
     try {
-        CModuleResourceScope resources;
-        return DoInvokeCommand(static_cast<UINT>(nVerb & 0xFFFF));
+        return DoInvokeCommand(static_cast<UINT>(nVerb & 0xFFFF), *pici);
     } catch (...) {
         return ResultOfException();
     }
 }
 
-HRESULT CKorvaneShellExt::DoInvokeCommand(UINT nCmdIndex)
+HRESULT CKorvaneShellExt::DoInvokeCommand(UINT nCmdIndex, const CMINVOKECOMMANDINFO& ici)
 {
     // The command is the item the menu showed at that index: the same table built it.
     UINT nTextId = 0;
@@ -476,7 +457,9 @@ HRESULT CKorvaneShellExt::DoInvokeCommand(UINT nCmdIndex)
         break;
     case IDS_COMPARE_OTHER_TEXT:
     case IDS_COMPARE_OTHER_BINARY:
-        bStart = AskForSecondFile(m_strFile2);
+        // A caller that forbids any user interface gets nothing rather than a dialog it cannot expect.
+        if ((ici.fMask & CMIC_MASK_FLAG_NO_UI) == 0)
+            bStart = AskForSecondFile(m_strFile2, ici.hwnd);
         break;
     case IDS_RUN:
     case IDS_COMPARE_PAIR_TEXT:
@@ -506,9 +489,12 @@ HRESULT CKorvaneShellExt::DoInvokeCommand(UINT nCmdIndex)
     return S_OK;
 }
 
-bool CKorvaneShellExt::AskForSecondFile(CStringW& strPath)
+bool CKorvaneShellExt::AskForSecondFile(CStringW& strPath, HWND hWndOwner)
 {
-    CFileDialog dlg(TRUE, L"*.*", nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, L"All Files (*.*)|*.*||");
+    // Owned by the host's window, the dialog stays above it, disables it while open and takes no
+    // taskbar button of its own. A window that is gone meanwhile would make the dialog fail.
+    CFileDialog dlg(TRUE, L"*.*", nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, L"All Files (*.*)|*.*||",
+                    ::IsWindow(hWndOwner) ? hWndOwner : nullptr);
     if (dlg.DoModal() != IDOK)
         return false;
     strPath = dlg.GetPathName();

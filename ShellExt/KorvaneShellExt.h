@@ -58,28 +58,28 @@ public:
     // The program path (quoted unless it already is) followed by the text or binary switches.
     static CStringW BuildCommandLine(const CStringW& strProgram, int nText, const CStringW& strFile1,
                                      const CStringW& strFile2);
+    // Deletes the shared menu picture: at the module's unload only, when the host has let go of
+    // every object and of the menus they built.
+    static void FreeSharedMenuBitmap();
 
 protected:
     HRESULT DoInitialize(IDataObject* pDataObj);
     HRESULT DoQueryContextMenu(HMENU hMenu, UINT indexMenu, UINT idCmdFirst, UINT uFlags);
-    HRESULT DoInvokeCommand(UINT nCmdIndex);
-    // Shows the file-open dialog; true with the chosen path when the user chose a file.
-    bool AskForSecondFile(CStringW& strPath);
+    HRESULT DoInvokeCommand(UINT nCmdIndex, const CMINVOKECOMMANDINFO& ici);
+    // Shows the file-open dialog, owned by hWndOwner if that is a window; true with the chosen
+    // path when the user chose a file.
+    bool AskForSecondFile(CStringW& strPath, HWND hWndOwner);
     // The program beside this module, for when the registry names none.
     static CStringW GetDefaultProgramPath();
     static void WriteFirstSelection(LPCWSTR lpszPath);
-
-    struct BitmapTraits {
-        using HandleType = HBITMAP;
-        static HandleType Invalid() noexcept { return nullptr; }
-        static void Close(HandleType h) noexcept { ::DeleteObject(h); }
-    };
+    // Bitmap 201, loaded once per process; null if it cannot be loaded (the items then have none).
+    static HBITMAP SharedMenuBitmap();
 
     CStringW m_strFile1;
     CStringW m_strFile2;
     int m_nFileCount;
     CStringW m_strFirstSelection;
-    CUniqueHandle<BitmapTraits> m_bmpMenu;
+    HBITMAP m_bmpMenu; // the process's shared picture, owned by the module (SharedMenuBitmap)
     int m_nMenuState;
 
 private:

@@ -64,10 +64,18 @@ void CShellExtModule::Term()
     for (ClassEntry** pp = m_ppAutoBegin; pp < m_ppAutoEnd; ++pp)
         if (*pp && (*pp)->pfnObjectMain)
             (*pp)->pfnObjectMain(false);
-    for (const TermFunc& f : m_termFuncs)
-        f.pfn(f.dw);
-    m_termFuncs.clear();
     m_pEntries = nullptr;
+}
+
+void CShellExtModule::RunTermFuncs() noexcept
+{
+    std::vector<TermFunc> funcs;
+    {
+        CCriticalSectionLock lock(m_csClassTable);
+        funcs.swap(m_termFuncs);
+    }
+    for (const TermFunc& f : funcs)
+        f.pfn(f.dw);
 }
 
 HRESULT CShellExtModule::AddTermFunc(void (*pfn)(DWORD_PTR), DWORD_PTR dw)

@@ -33,6 +33,8 @@ public:
 
     // pEntries ends with a row whose class identifier is null.
     HRESULT Init(ClassEntry* pEntries, HINSTANCE hInstance, const GUID* plibid);
+    // Runs at unload, under the loader lock: releases the cached class objects (this module's own)
+    // and nothing that belongs to another module.
     void Term();
 
     LONG Lock() noexcept { return ::InterlockedIncrement(&m_nLockCount); }
@@ -50,8 +52,11 @@ public:
     HRESULT RegisterTypeLib();
     HRESULT UnRegisterTypeLib();
 
-    // Run at Term, in the order added (E_OUTOFMEMORY if the list cannot grow).
+    // Termination callbacks, in the order added (E_OUTOFMEMORY if the list cannot grow). They let go
+    // of what other modules handed out, which must not happen under the loader lock, so they run
+    // when the module may be unloaded (RunTermFuncs from DllCanUnloadNow), not at Term.
     HRESULT AddTermFunc(void (*pfn)(DWORD_PTR dw), DWORD_PTR dw);
+    void RunTermFuncs() noexcept;
     // The module's lock, also guarding one-time loads of process-wide data such as type information.
     CCriticalSection& GetLock() noexcept { return m_csClassTable; }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Serves IDispatch from a registered type library: the type information of one interface, loaded on
-// first use under the module's lock, kept for the process and released when the module terminates.
+// first use under the module's lock and kept until the module may be unloaded (its termination
+// callbacks, run by DllCanUnloadNow).
 #include <windows.h>
 #include <oaidl.h>
 
@@ -20,12 +21,13 @@ public:
                    VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr);
 
 private:
-    HRESULT EnsureTypeInfo(LCID lcid);
+    // The type information with a reference of the caller's own.
+    HRESULT AcquireTypeInfo(LCID lcid, ITypeInfo** ppInfo);
     static void Cleanup(DWORD_PTR dw);
 
     const GUID& m_libid;
     const IID& m_iid;
     WORD m_wMajor;
     WORD m_wMinor;
-    ITypeInfo* volatile m_pInfo = nullptr;
+    ITypeInfo* m_pInfo = nullptr; // guarded by the module's lock
 };

@@ -41,7 +41,8 @@ BOOL EMCreateDirectory(LPCSTR lpszDirectory)
     char szRoot[MAX_PATH] = {};
     ::StringCchCopyNA(szRoot, MAX_PATH, szFullPath, MAX_PATH - 1);
     ::PathStripToRootA(szRoot);
-    if (!::PathIsUNCA(szRoot)) {
+    const bool bUNC = ::PathIsUNCA(szRoot) != FALSE;
+    if (!bUNC) {
         DWORD dwMaxComponent = 0;
         DWORD dwFlags = 0;
         if (!::GetVolumeInformationA(szRoot, nullptr, 0, nullptr, &dwMaxComponent, &dwFlags, nullptr, 0))
@@ -52,9 +53,14 @@ BOOL EMCreateDirectory(LPCSTR lpszDirectory)
         return TRUE;
 
     // Each prefix up to a backslash, in turn: a drive's first prefix (C:) always exists and is
-    // never made; a UNC path's first prefix is empty and cannot be made, so a missing folder on a
-    // share is refused (an existing one was accepted above).
+    // never made. A share (\\server\share) can never be made either, so the walk starts below it:
+    // Application Data folders redirected to a network share are common.
     unsigned char* pStart = reinterpret_cast<unsigned char*>(szFullPath);
+    if (bUNC) {
+        pStart += ::lstrlenA(szRoot);
+        if (*pStart == '\\')
+            ++pStart;
+    }
     for (unsigned char* pSlash = _mbschr(pStart, '\\'); pSlash; pSlash = _mbschr(pSlash + 1, '\\')) {
         *pSlash = '\0';
         bool bMade = EnsureDirectory(szFullPath);

@@ -2,9 +2,11 @@
 #include <stdexcept>
 #include "DC.h"
 #include "DownloadSinkGate.h"
+#include "InstallerStart.h"
 #include "Module.h"
 #include "UniqueHandle.h"
 #include "UpdateDownload.h"
+#include "UpdateReadyValue.h"
 #include "WinApp.h"
 #include "resource.h"
 
@@ -220,25 +222,15 @@ LRESULT CUpdateDlg::OnDownloadFinish(WPARAM, LPARAM)
 
 BOOL CUpdateDlg::StartInstaller()
 {
-    // The path is both the program and, quoted, the whole command line: unquoted, a path with a
-    // blank in it ("C:\Users\Ann Lee\...") would first be tried as shorter programs ("C:\Users\Ann").
-    char szCommandLine[sizeof(g_szLocalUpdateFile) + 3] = {};
-    int nLength = ::lstrlenA(g_szLocalUpdateFile);
-    if (nLength <= 0 || nLength + 3 > static_cast<int>(sizeof(szCommandLine)))
-        return FALSE;
-    szCommandLine[0] = '"';
-    ::CopyMemory(szCommandLine + 1, g_szLocalUpdateFile, nLength);
-    szCommandLine[nLength + 1] = '"';
+    return StartInstallerProcess(m_hWnd, g_szLocalUpdateFile);
+}
 
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessA(g_szLocalUpdateFile, szCommandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                          &pi))
-        return FALSE;
-    CUniqueKernelHandle thread(pi.hThread);
-    CUniqueKernelHandle process(pi.hProcess);
-    return TRUE;
+// The record that an update is ready goes first: it must never name a file that is gone. The
+// deletion's result is ignored, as the dialog ends either way.
+void CUpdateDlg::DeleteInstaller()
+{
+    if (RemoveUpdateReadyValue())
+        ::DeleteFileA(g_szLocalUpdateFile);
 }
 
 void CUpdateDlg::OnOK()
@@ -255,7 +247,7 @@ void CUpdateDlg::OnCancel()
 {
     if (g_bOperationIsFinished == 1) {
         if (AfxMessageBox("Not install and cancel all updates?", MB_OKCANCEL) == IDOK) {
-            ::DeleteFileA(g_szLocalUpdateFile);
+            DeleteInstaller();
             EndFromTray();
         }
     } else if (AfxMessageBox("Stop downloading and cancel all updates?", MB_OKCANCEL) == IDOK) {

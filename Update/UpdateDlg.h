@@ -53,6 +53,7 @@ private:
     void ShowFromTray();
     void EndFromTray();
     BOOL StartInstaller();
+    void DeleteInstaller();
     // Only what changes reaches the window: the worker reports every 4096 bytes. While the window
     // is hidden the latest text waits and is put in place before the window shows again.
     void SetStatusText(const CString& strText);

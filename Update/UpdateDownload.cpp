@@ -4,9 +4,11 @@
 #include <mbstring.h>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include "EMCreateDirectory.h"
 #include "HttpFile.h"
 #include "InternetSession.h"
+#include "UpdateReadyValue.h"
 
 #ifndef KV_DOWNLOAD_HOST
 #define KV_DOWNLOAD_HOST "download.haldenforge.com"
@@ -17,10 +19,16 @@ std::atomic<LONG> g_bOperationIsFinished{0};
 std::atomic<LONG> g_bOperationIsCanceled{0};
 
 namespace {
+CUpdateFolderCalls g_folderCalls = {&::GetShortPathNameW, &::GetModuleFileNameW};
+
 const char kszProductName[] = "Korvane";
 const char kszDownloadURL[] = "http://" KV_DOWNLOAD_HOST "/download/kvsetup.exe";
-// Always from the server, never into the cache.
-const DWORD kdwRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_TRANSFER_BINARY;
+// Always from the server, never into the cache. RELOAD passes by the local cache only: a caching
+// proxy is passed by PRAGMA_NOCACHE on Windows, and the headers say the same to every proxy and to
+// internet libraries that send nothing for that flag.
+const DWORD kdwRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                              INTERNET_FLAG_TRANSFER_BINARY | INTERNET_FLAG_PRAGMA_NOCACHE;
+const char kszNoCacheHeaders[] = "Cache-Control: no-cache\r\nPragma: no-cache\r\n";
 const UINT knChunkSize = 4096;
 
 struct StdioFileTraits {
@@ -38,23 +46,48 @@ bool EndsWithBackslash(const char* psz)
     return pLast && pLast[1] == '\0';
 }
 
-// Builds "<base>\Korvane\update\" into the buffer, the base being the user's Application Data
-// folder or, failing that, the updater's own folder.
-void BuildUpdateFolder(char* pszBuffer, size_t cchBuffer)
+// The path as ANSI text that names the same file: the path itself when it survives the round trip
+// to the ANSI code page, otherwise its short (8.3) form when that does. A user name in another
+// script than the system's would come out with "?" in it, which names nothing.
+bool ToAnsiPath(LPCWSTR pszPath, char* pszAnsi, int cbAnsi)
 {
-    if (!::SHGetSpecialFolderPathA(nullptr, pszBuffer, CSIDL_APPDATA, TRUE)) {
-        pszBuffer[0] = '\0';
-        DWORD dwLength = ::GetModuleFileNameA(nullptr, pszBuffer, MAX_PATH);
-        if (dwLength == 0 || dwLength >= MAX_PATH) {
-            pszBuffer[0] = '\0'; // a cut-off name is no folder to build on
-        } else if (unsigned char* pSlash = _mbsrchr(reinterpret_cast<unsigned char*>(pszBuffer), '\\')) {
-            pSlash[1] = '\0';
-        }
+    auto roundTrips = [&](LPCWSTR pszCandidate) {
+        wchar_t szBack[MAX_PATH] = {};
+        if (::WideCharToMultiByte(CP_ACP, 0, pszCandidate, -1, pszAnsi, cbAnsi, nullptr, nullptr) > 0 &&
+            ::MultiByteToWideChar(CP_ACP, 0, pszAnsi, -1, szBack, MAX_PATH) > 0 &&
+            std::wcscmp(szBack, pszCandidate) == 0)
+            return true;
+        pszAnsi[0] = '\0';
+        return false;
+    };
+    if (roundTrips(pszPath))
+        return true;
+    wchar_t szShort[MAX_PATH] = {};
+    DWORD dwLength = g_folderCalls.pfnGetShortPathName(pszPath, szShort, MAX_PATH);
+    return dwLength > 0 && dwLength < MAX_PATH && roundTrips(szShort);
+}
+
+// Builds "<base>\Korvane\update\" into the buffer, the base being the user's Application Data
+// folder or, failing that, the updater's own folder. False when neither can be had whole: the
+// installer must never go to a path relative to the current directory.
+bool BuildUpdateFolder(char* pszBuffer, size_t cchBuffer)
+{
+    wchar_t szFolder[MAX_PATH] = {};
+    if (!::SHGetSpecialFolderPathW(nullptr, szFolder, CSIDL_APPDATA, TRUE) ||
+        !ToAnsiPath(szFolder, pszBuffer, MAX_PATH)) {
+        DWORD dwLength = g_folderCalls.pfnGetModuleFileName(nullptr, szFolder, MAX_PATH);
+        wchar_t* pSlash = dwLength > 0 && dwLength < MAX_PATH ? std::wcsrchr(szFolder, L'\\') : nullptr;
+        if (!pSlash)
+            return false;
+        pSlash[1] = L'\0';
+        if (!ToAnsiPath(szFolder, pszBuffer, MAX_PATH))
+            return false;
     }
-    if (pszBuffer[0] != '\0' && !EndsWithBackslash(pszBuffer))
+    if (!EndsWithBackslash(pszBuffer))
         ::StringCchCatA(pszBuffer, cchBuffer, "\\");
     ::StringCchCatA(pszBuffer, cchBuffer, kszProductName);
     ::StringCchCatA(pszBuffer, cchBuffer, "\\update\\");
+    return true;
 }
 
 // The transfer itself. Every handle it holds is closed when it returns or throws (request, then
@@ -63,7 +96,9 @@ BOOL TransferToFile(IDownloadSink& sink, LPCSTR lpszRemoteFile, LPCSTR lpszLocal
 {
     CUniqueStdioFile file;
     CInternetSession session(kszProductName, 1, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    std::unique_ptr<CHttpFile> pRequest = session.OpenURL(lpszRemoteFile, 1, kdwRequestFlags, nullptr, 0);
+    std::unique_ptr<CHttpFile> pRequest =
+        session.OpenURL(lpszRemoteFile, 1, kdwRequestFlags, kszNoCacheHeaders,
+                        static_cast<DWORD>(sizeof(kszNoCacheHeaders) - 1));
 
     DWORD dwStatus = 0;
     if (!pRequest->QueryInfoStatusCode(dwStatus) || dwStatus < 200 || dwStatus >= 300)
@@ -78,6 +113,9 @@ BOOL TransferToFile(IDownloadSink& sink, LPCSTR lpszRemoteFile, LPCSTR lpszLocal
     const ULONGLONG ullProductSize = static_cast<ULONGLONG>(_atoi64(szContentLength));
     sink.SetProductSize(ullProductSize);
 
+    // An installer that cannot be disowned is left as it is, rather than truncated under the value.
+    if (!RemoveUpdateReadyValue())
+        return FALSE;
     file.Reset(std::fopen(lpszLocalFile, "wb"));
     if (!file)
         return FALSE;
@@ -106,6 +144,13 @@ BOOL TransferToFile(IDownloadSink& sink, LPCSTR lpszRemoteFile, LPCSTR lpszLocal
 }
 } // namespace
 
+CUpdateFolderCalls SetUpdateFolderCalls(const CUpdateFolderCalls& calls)
+{
+    CUpdateFolderCalls old = g_folderCalls;
+    g_folderCalls = calls;
+    return old;
+}
+
 BOOL DownloadNewVersion(IDownloadSink* pUpdateDlg, LPCSTR lpszRemoteFile, LPCSTR lpszLocalFile)
 {
     BOOL bFinished = FALSE;
@@ -118,7 +163,7 @@ BOOL DownloadNewVersion(IDownloadSink* pUpdateDlg, LPCSTR lpszRemoteFile, LPCSTR
     }
     if (bFinished) {
         g_bOperationIsFinished.store(1, std::memory_order_release);
-    } else if (lpszLocalFile) {
+    } else if (lpszLocalFile && RemoveUpdateReadyValue()) {
         // Also removes an installer an earlier run left behind; none being there is no error.
         ::DeleteFileA(lpszLocalFile);
     }
@@ -132,10 +177,13 @@ DWORD WINAPI DownloadThreadFunc(LPVOID lpParam)
         return 1;
     try {
         ::SecureZeroMemory(g_szLocalUpdateFile, sizeof(g_szLocalUpdateFile));
-        BuildUpdateFolder(g_szLocalUpdateFile, sizeof(g_szLocalUpdateFile));
-        EMCreateDirectory(g_szLocalUpdateFile);
-        ::StringCchCatA(g_szLocalUpdateFile, sizeof(g_szLocalUpdateFile), "kvsetup.exe");
-        DownloadNewVersion(pSink, kszDownloadURL, g_szLocalUpdateFile);
+        if (BuildUpdateFolder(g_szLocalUpdateFile, sizeof(g_szLocalUpdateFile))) {
+            EMCreateDirectory(g_szLocalUpdateFile);
+            ::StringCchCatA(g_szLocalUpdateFile, sizeof(g_szLocalUpdateFile), "kvsetup.exe");
+            DownloadNewVersion(pSink, kszDownloadURL, g_szLocalUpdateFile);
+        } else {
+            ::SecureZeroMemory(g_szLocalUpdateFile, sizeof(g_szLocalUpdateFile));
+        }
     } catch (...) {
         // Nothing may leave a thread entry; the dialog still needs to hear that the worker ended.
     }

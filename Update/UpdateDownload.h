@@ -23,3 +23,11 @@ DWORD WINAPI DownloadThreadFunc(LPVOID lpParam);
 // Transfers the URL into the local file. The worker ignores the result: completion is told by
 // g_bOperationIsFinished alone.
 BOOL DownloadNewVersion(IDownloadSink* pUpdateDlg, LPCSTR lpszRemoteFile, LPCSTR lpszLocalFile);
+
+// Where the update folder's path calls go: GetShortPathNameW and GetModuleFileNameW, unless a test
+// puts others in their place (a volume without short names, an executable path that does not fit).
+struct CUpdateFolderCalls {
+    decltype(&::GetShortPathNameW) pfnGetShortPathName;
+    decltype(&::GetModuleFileNameW) pfnGetModuleFileName;
+};
+CUpdateFolderCalls SetUpdateFolderCalls(const CUpdateFolderCalls& calls);

@@ -274,4 +274,60 @@ TEST(MenuRound, ExplorerStandInBuildsTheMenuAndStartsTheComparisonThroughTheRegi
               std::string::npos)
         << strLine;
 }
+
+// Builds the one-item menu of a selection without files; answers the item's picture.
+HBITMAP BuildRunMenu(IContextMenu* pMenu)
+{
+    HMENU hMenu = ::CreatePopupMenu();
+    EXPECT_EQ(pMenu->QueryContextMenu(hMenu, 0, 1, 100, CMF_NORMAL), 1);
+    MENUITEMINFOW mii = {};
+    mii.cbSize = sizeof(mii);
+    mii.fMask = MIIM_CHECKMARKS;
+    ::GetMenuItemInfoW(hMenu, 0, TRUE, &mii);
+    ::DestroyMenu(hMenu);
+    return mii.hbmpUnchecked;
+}
+
+TEST_F(Client, TheRuntimeUnloadsTheLibraryOnceTheLastObjectIsGone)
+{
+    DWORD dwEnabled = 1;
+    SetProductValue(L"ContextMenuEnabled", REG_DWORD, &dwEnabled, sizeof(dwEnabled));
+    HBITMAP hShown = nullptr;
+    {
+        CPtr<IContextMenu> pMenu;
+        ASSERT_EQ(::CoCreateInstance(CLSID_KorvaneShellExt, nullptr, CLSCTX_INPROC_SERVER, IID_IContextMenu,
+                                     pMenu.Put()),
+                  S_OK);
+        hShown = BuildRunMenu(pMenu.p);
+        // Type information held by the module until it may be unloaded.
+        CPtr<IDispatch> pDispatch;
+        CPtr<ITypeInfo> pInfo;
+        ASSERT_EQ(pMenu->QueryInterface(IID_IDispatch, pDispatch.Put()), S_OK);
+        EXPECT_EQ(pDispatch->GetTypeInfo(0, 0x409, reinterpret_cast<ITypeInfo**>(pInfo.Put())), S_OK);
+
+        ::CoFreeUnusedLibraries();
+        EXPECT_NE(::GetModuleHandleW(L"KorvaneShellExt.dll"), nullptr) << "unloaded under a live object";
+    }
+    BITMAP bm = {};
+    ASSERT_NE(hShown, nullptr);
+    EXPECT_NE(::GetObjectW(hShown, sizeof(bm), &bm), 0) << "a menu the host keeps still shows it";
+
+    ::CoFreeUnusedLibraries();
+    EXPECT_EQ(::GetModuleHandleW(L"KorvaneShellExt.dll"), nullptr);
+    EXPECT_EQ(::GetObjectW(hShown, sizeof(bm), &bm), 0) << "the picture outlived the module";
+
+    // Loaded again as new.
+    CPtr<IContextMenu> pAgain;
+    ASSERT_EQ(::CoCreateInstance(CLSID_KorvaneShellExt, nullptr, CLSCTX_INPROC_SERVER, IID_IContextMenu,
+                                 pAgain.Put()),
+              S_OK);
+    EXPECT_NE(BuildRunMenu(pAgain.p), nullptr);
+}
+
+TEST_F(Client, ProcessEndingWithLiveObjectsExitsCleanly)
+{
+    DWORD dwEnabled = 1;
+    SetProductValue(L"ContextMenuEnabled", REG_DWORD, &dwEnabled, sizeof(dwEnabled));
+    EXPECT_EQ(RunAndWait(L"\"" + FromBuildTree(KV_LIVEOBJECTEXIT) + L"\""), 0u);
+}
 } // namespace

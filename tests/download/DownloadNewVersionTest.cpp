@@ -45,6 +45,21 @@ CHttpTestResponse WithLength(std::string strBody, const char* pszLength)
     return response;
 }
 
+// How many header lines of this name the request carried (a name sent twice may confuse a proxy).
+size_t HeaderLines(const CRecordedRequest& request, const char* pszName)
+{
+    size_t nCount = 0;
+    const std::string strLines = "\r\n" + request.strHeaders;
+    for (size_t nPos = strLines.find("\r\n"); nPos != std::string::npos;
+         nPos = strLines.find("\r\n", nPos + 2)) {
+        const size_t nColon = strLines.find(':', nPos);
+        if (nColon != std::string::npos &&
+            ::lstrcmpiA(strLines.substr(nPos + 2, nColon - nPos - 2).c_str(), pszName) == 0)
+            ++nCount;
+    }
+    return nCount;
+}
+
 TEST_F(DownloadNewVersionTest, CompleteBodyIsKeptAndReportedChunkByChunk)
 {
     const std::string strBody = PatternBytes(3 * 4096 + 123);
@@ -83,6 +98,11 @@ TEST_F(DownloadNewVersionTest, RequestIsTheProductsGetAndNeverServedFromCache)
         EXPECT_EQ(requests[i].strRequestLine, "GET http://" KV_DOWNLOAD_HOST ":80/download/kvsetup.exe HTTP/1.1");
         EXPECT_EQ(requests[i].Header("User-Agent"), "Korvane");
         EXPECT_EQ(requests[i].Header("If-Modified-Since"), "");
+        // A caching proxy between us and the server must revalidate, whatever the library adds.
+        EXPECT_EQ(requests[i].Header("Cache-Control"), "no-cache");
+        EXPECT_EQ(requests[i].Header("Pragma"), "no-cache");
+        EXPECT_EQ(HeaderLines(requests[i], "Pragma"), 1u) << requests[i].strHeaders;
+        EXPECT_EQ(HeaderLines(requests[i], "Cache-Control"), 1u) << requests[i].strHeaders;
     }
 }
 

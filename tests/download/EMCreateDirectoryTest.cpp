@@ -4,6 +4,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include "AppDataRedirect.h"
 #include "DownloadTestSupport.h"
 #include "EMCreateDirectory.h"
 
@@ -112,6 +113,21 @@ TEST(EMCreateDirectoryTest, MissingDriveAndOverlongPathFailWithoutAMessage)
         strLong.resize(nLength, 'e');
         EXPECT_EQ(EMCreateDirectory(strLong.c_str()), nLength < MAX_PATH ? TRUE : FALSE);
     }
+    EXPECT_EQ(watcher.Count(), 0);
+}
+
+TEST(EMCreateDirectoryTest, OnAShareMissingFoldersAreMadeBelowItsRoot)
+{
+    CMessageBoxWatcher watcher;
+    const std::string strShare = ToAnsi(CAppDataRedirect::ShareRoot());
+    ASSERT_FALSE(strShare.empty());
+    const std::string strBase = strShare + "\\emcreate-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                                std::to_string(::GetTickCount());
+    EXPECT_TRUE(EMCreateDirectory((strBase + "\\Korvane\\update\\").c_str()));
+    EXPECT_TRUE(IsDirectory(strBase + "\\Korvane\\update"));
+    EXPECT_TRUE(EMCreateDirectory(strShare.c_str()));
+    // A share that is not there cannot be made.
+    EXPECT_FALSE(EMCreateDirectory("\\\\kvserver\\noshare\\Korvane\\"));
     EXPECT_EQ(watcher.Count(), 0);
 }
 

@@ -6,13 +6,23 @@
 #include <thread>
 
 namespace {
-// Finds this process's file dialog from another thread and either enters a path and presses OK
-// or cancels it, as a user would.
+// Finds this process's file dialog from another thread and answers it as a user would: each
+// folder of "browse" is typed into the name field and confirmed (the dialog goes there), then the
+// final path is entered and confirmed, or the dialog is cancelled when it is empty.
 class CDialogAnswerer {
 public:
-    explicit CDialogAnswerer(std::wstring path) : m_path(std::move(path)), m_thread([this] { Run(); }) {}
-    ~CDialogAnswerer() { m_thread.join(); }
+    explicit CDialogAnswerer(std::wstring path, std::vector<std::wstring> browse = {})
+        : m_path(std::move(path)), m_browse(std::move(browse)), m_thread([this] { Run(); })
+    {
+    }
+    ~CDialogAnswerer()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
     bool Found() const { return m_found; }
+    HWND Owner() const { return m_owner; }
+    bool OwnerWasEnabled() const { return m_ownerEnabled; }
 
 private:
     static BOOL CALLBACK FindDialog(HWND hWnd, LPARAM lParam)
@@ -27,33 +37,49 @@ private:
         }
         return TRUE;
     }
+    static void Enter(HWND hDlg, const std::wstring& text)
+    {
+        // The file-name field: an edit inside the name combo box, or a plain edit.
+        HWND hName = ::GetDlgItem(hDlg, cmb13);
+        HWND hEdit = hName ? ::FindWindowExW(hName, nullptr, L"Edit", nullptr) : nullptr;
+        if (!hEdit)
+            hEdit = hName ? hName : ::GetDlgItem(hDlg, edt1);
+        ::SendMessageW(hEdit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
     void Run()
     {
         HWND hDlg = nullptr;
-        for (int i = 0; i < 600 && !hDlg; ++i) {
+        for (int i = 0; i < 600 && !hDlg && !m_stop; ++i) {
             ::EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&hDlg));
             if (!hDlg)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         if (!hDlg)
             return;
+        HWND hOwner = ::GetWindow(hDlg, GW_OWNER);
+        m_ownerEnabled = hOwner && ::IsWindowEnabled(hOwner);
+        m_owner = hOwner;
         m_found = true;
+        const LPARAM okButton = reinterpret_cast<LPARAM>(::GetDlgItem(hDlg, IDOK));
+        for (const std::wstring& folder : m_browse) {
+            Enter(hDlg, folder);
+            // Sent, so that the dialog has moved to the folder before the next step.
+            ::SendMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), okButton);
+        }
         if (m_path.empty()) {
             ::PostMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
             return;
         }
-        // The file-name field: an edit inside the name combo box, or a plain edit.
-        HWND hName = ::GetDlgItem(hDlg, cmb13);
-        HWND hEdit = hName ? ::FindWindowExW(hName, nullptr, L"Edit", nullptr) : nullptr;
-        if (!hEdit)
-            hEdit = hName ? hName : ::GetDlgItem(hDlg, edt1);
-        ::SendMessageW(hEdit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(m_path.c_str()));
-        ::PostMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                       reinterpret_cast<LPARAM>(::GetDlgItem(hDlg, IDOK)));
+        Enter(hDlg, m_path);
+        ::PostMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), okButton);
     }
 
     std::wstring m_path;
+    std::vector<std::wstring> m_browse;
+    std::atomic<bool> m_stop{false};
     std::atomic<bool> m_found{false};
+    std::atomic<HWND> m_owner{nullptr};
+    std::atomic<bool> m_ownerEnabled{false};
     std::thread m_thread;
 };
 
@@ -65,6 +91,28 @@ protected:
         m_program = InstallRecorder(L"Program Files\\Korvane");
         reg::SetString(L"Korvane", m_program);
         m_quoted = "\"" + Utf8(m_program) + "\"";
+        m_originalDirectory = CurrentDirectory();
+    }
+    void TearDown() override
+    {
+        ::SetCurrentDirectoryW(m_originalDirectory.c_str()); // the scratch folder cannot go while current
+        ShellExtTest::TearDown();
+    }
+    static std::wstring CurrentDirectory()
+    {
+        wchar_t dir[MAX_PATH] = {};
+        ::GetCurrentDirectoryW(MAX_PATH, dir);
+        return dir;
+    }
+    HRESULT InvokeWith(UINT nIndex, HWND hWnd, DWORD fMask)
+    {
+        CMINVOKECOMMANDINFO ici = {};
+        ici.cbSize = sizeof(ici);
+        ici.fMask = fMask;
+        ici.hwnd = hWnd;
+        ici.lpVerb = MAKEINTRESOURCEA(nIndex);
+        ici.nShow = SW_SHOWNORMAL;
+        return m_obj->InvokeCommand(&ici);
     }
     // Initialize with the names and build the menu; returns the number of items.
     HRESULT Prepare(const std::vector<std::wstring>& names)
@@ -85,6 +133,7 @@ protected:
 
     std::wstring m_program;
     std::string m_quoted;
+    std::wstring m_originalDirectory;
 };
 } // namespace
 
@@ -198,4 +247,64 @@ TEST_F(CommandTest, CancelledDialogStartsNothing)
     }
     EXPECT_TRUE(NothingRecorded());
     EXPECT_EQ(L"<missing>", reg::GetString(L"FirstSelection"));
+}
+
+TEST_F(CommandTest, FileDialogLeavesTheCurrentDirectoryWhereItWas)
+{
+    std::wstring start = MakeFolder(L"start"), other = MakeFolder(L"other");
+    std::wstring chosen = MakeFile(L"other\\chosen.txt"), selected = MakeFile(L"a.txt");
+    ASSERT_TRUE(::SetCurrentDirectoryW(start.c_str()));
+    EXPECT_EQ(3, Prepare({selected}));
+    {
+        CDialogAnswerer cancel(L"", {other});
+        EXPECT_EQ(S_FALSE, Invoke(1));
+        EXPECT_TRUE(cancel.Found());
+    }
+    EXPECT_EQ(start, CurrentDirectory()) << "after a cancel";
+    {
+        CDialogAnswerer confirm(L"chosen.txt", {other});
+        EXPECT_EQ(S_OK, Invoke(2));
+        EXPECT_TRUE(confirm.Found());
+    }
+    EXPECT_EQ(start, CurrentDirectory()) << "after a confirmed choice";
+    // A name typed in the dialog counts in the folder it browsed to.
+    EXPECT_EQ(std::vector<std::string>({Line("hex", selected, chosen)}), WaitForRecords());
+}
+
+TEST_F(CommandTest, FileDialogIsModalToTheInvokingWindow)
+{
+    HWND hHost = ::CreateWindowExW(0, L"STATIC", L"Explorer stand-in", WS_OVERLAPPEDWINDOW, 0, 0, 320, 200,
+                                   nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, hHost);
+    EXPECT_EQ(3, Prepare({MakeFile(L"a.txt")}));
+    {
+        CDialogAnswerer cancel(L"");
+        EXPECT_EQ(S_FALSE, InvokeWith(1, hHost, 0));
+        EXPECT_TRUE(cancel.Found());
+        EXPECT_EQ(hHost, cancel.Owner());
+        EXPECT_FALSE(cancel.OwnerWasEnabled());
+    }
+    EXPECT_TRUE(::IsWindowEnabled(hHost));
+    ::DestroyWindow(hHost);
+
+    // A window that is gone by the time of the command: the dialog still shows, without an owner.
+    CDialogAnswerer cancel(L"");
+    EXPECT_EQ(S_FALSE, InvokeWith(2, hHost, 0));
+    EXPECT_TRUE(cancel.Found());
+    EXPECT_EQ(nullptr, cancel.Owner());
+}
+
+TEST_F(CommandTest, NoUiFlagLeavesOutOnlyTheRowsThatNeedTheDialog)
+{
+    std::wstring selected = MakeFile(L"a.txt");
+    EXPECT_EQ(3, Prepare({selected}));
+    {
+        CDialogAnswerer cancel(L""); // closes a dialog that should not have appeared
+        EXPECT_EQ(S_FALSE, InvokeWith(1, nullptr, CMIC_MASK_FLAG_NO_UI));
+        EXPECT_EQ(S_FALSE, InvokeWith(2, nullptr, CMIC_MASK_FLAG_NO_UI));
+        EXPECT_FALSE(cancel.Found());
+    }
+    EXPECT_TRUE(NothingRecorded());
+    EXPECT_EQ(S_FALSE, InvokeWith(0, nullptr, CMIC_MASK_FLAG_NO_UI));
+    EXPECT_EQ(selected, reg::GetString(L"FirstSelection"));
 }

@@ -18,6 +18,18 @@ protected:
     CUniqueMenu m_menu;
 };
 
+// The width of a text as a menu draws it: with uFormat 0 the prefix rules of menus apply.
+int ShownWidth(const std::wstring& text, UINT uFormat)
+{
+    HDC hdc = ::GetDC(nullptr);
+    HGDIOBJ hOld = ::SelectObject(hdc, ::GetStockObject(DEFAULT_GUI_FONT));
+    RECT rc = {};
+    ::DrawTextW(hdc, text.c_str(), -1, &rc, DT_CALCRECT | DT_SINGLELINE | uFormat);
+    ::SelectObject(hdc, hOld);
+    ::ReleaseDC(nullptr, hdc);
+    return rc.right - rc.left;
+}
+
 std::vector<std::wstring> Texts(const std::vector<MenuItem>& items)
 {
     std::vector<std::wstring> texts;
@@ -124,6 +136,12 @@ TEST_F(MenuTest, RememberedPathsThatCannotBeUsedAsTheyStand)
     reg::SetString(L"FirstSelection", a); // the selected file itself: still offered
     EXPECT_EQ(L"Compare to \"a.txt\" As Text", MenuFor({a})[0].text);
 
+    // A menu would take a single "&" for an access-key mark and drop it from the text it shows.
+    reg::SetString(L"FirstSelection", L"C:\\R&D\\R&D && co.txt");
+    std::wstring stored = MenuFor({a})[0].text;
+    EXPECT_EQ(L"Compare to \"R&&D &&&& co.txt\" As Text", stored);
+    EXPECT_EQ(ShownWidth(L"Compare to \"R&D && co.txt\" As Text", DT_NOPREFIX), ShownWidth(stored, 0));
+
     // Stored without a terminator and of an odd size: the whole characters, nothing past them.
     const char raw[] = "C\0:\0\\\0b\0.\0t\0x\0t\0Z";
     reg::SetRaw(L"FirstSelection", REG_BINARY, raw, sizeof(raw) - 1);
@@ -223,14 +241,34 @@ std::vector<DWORD> Pixels(HBITMAP hBitmap)
 }
 } // namespace
 
-TEST_F(MenuTest, MenuBitmapShowsTheResourcePicture)
+TEST_F(MenuTest, MenuBitmapIsTheResourcePictureInItsOwnColourDepth)
 {
     CUniqueGdiObject reference(
         ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(201), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
     ASSERT_TRUE(reference);
-    BITMAP bm = {};
-    ASSERT_TRUE(::GetObjectW(m_obj->Bitmap(), sizeof(bm), &bm));
-    EXPECT_EQ(16, bm.bmWidth);
-    EXPECT_EQ(16, bm.bmHeight);
+    // A section of 16 colours draws on a display of any depth, a 16-bit remote session included.
+    DIBSECTION ds = {};
+    ASSERT_EQ(static_cast<int>(sizeof(ds)), ::GetObjectW(m_obj->Bitmap(), sizeof(ds), &ds));
+    EXPECT_EQ(16, ds.dsBm.bmWidth);
+    EXPECT_EQ(16, ds.dsBm.bmHeight);
+    EXPECT_EQ(4, ds.dsBm.bmBitsPixel);
     EXPECT_EQ(Pixels(static_cast<HBITMAP>(reference.Get())), Pixels(m_obj->Bitmap()));
+}
+
+TEST_F(MenuTest, MenuBitmapOutlivesTheObjectsThatShowedIt)
+{
+    EXPECT_EQ(S_OK, InitializeWith({MakeFile(L"a.txt")}));
+    CUniqueMenu menu(::CreatePopupMenu());
+    EXPECT_EQ(3, BuildOn(menu.Get()));
+    CRef<CTestableShellExt> other(NewShellExt());
+    EXPECT_EQ(m_obj->Bitmap(), other->Bitmap()); // loaded once for the process
+
+    // A host may release the object before it shows the menu, or while the menu is open.
+    m_obj.Reset(nullptr);
+    other.Reset(nullptr);
+    HBITMAP hShown = ReadMenu(menu.Get())[0].bitmap;
+    BITMAP bm = {};
+    EXPECT_EQ(static_cast<int>(sizeof(bm)), ::GetObjectW(hShown, sizeof(bm), &bm));
+    m_obj.Reset(NewShellExt());
+    EXPECT_EQ(hShown, m_obj->Bitmap());
 }

@@ -43,7 +43,7 @@ public:
     using CKorvaneShellExt::m_strFile1;
     using CKorvaneShellExt::m_strFile2;
     using CKorvaneShellExt::m_strFirstSelection;
-    HBITMAP Bitmap() const { return m_bmpMenu.Get(); }
+    HBITMAP Bitmap() const { return m_bmpMenu; }
 };
 
 CTestableShellExt* NewShellExt(); // with one reference taken

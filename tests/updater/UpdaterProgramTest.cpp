@@ -2,6 +2,7 @@
 // reached through the proxy settings and serving a recording stand-in for the installer.
 #include <gtest/gtest.h>
 #include <regex>
+#include "AppDataRedirect.h"
 #include "HttpTestServer.h"
 #include "UpdaterDriver.h"
 
@@ -55,6 +56,21 @@ protected:
 
     std::string InstallerRuns() const { return ReadFileBytes(m_strRecordFile); }
 
+    // What an earlier run left: an installer, recorded as ready to install.
+    void RecordEarlierInstaller() const
+    {
+        ::CreateDirectoryA(UpdateFilePath().substr(0, UpdateFilePath().rfind("\\update\\")).c_str(), nullptr);
+        ::CreateDirectoryA(UpdateFilePath().substr(0, UpdateFilePath().rfind('\\')).c_str(), nullptr);
+        CUniqueFileHandle file(
+            ::CreateFileA(UpdateFilePath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        // Smaller than the first chunks of this run, so it is not taken for them.
+        const char kszEarlier[] = "installer of an earlier run";
+        DWORD dwWritten = 0;
+        ::WriteFile(file.Get(), kszEarlier, sizeof(kszEarlier) - 1, &dwWritten, nullptr);
+        ::RegSetKeyValueA(HKEY_CURRENT_USER, ProductKeyPath(), "UpdateReadyToInstall", REG_SZ, "1", 2);
+        ASSERT_EQ("1", ReadUpdateReadyValue());
+    }
+
     void ExpectInstallLayout(CUpdaterProcess& updater)
     {
         EXPECT_EQ("&Install Korvane", updater.ControlText(IDOK));
@@ -101,6 +117,7 @@ TEST_F(UpdaterProgram, DownloadsHiddenThenOffersTheInstallAndStartsTheInstallerB
 TEST_F(UpdaterProgram, FailedDownloadEndsSilentlyWithoutFileOrRecord)
 {
     m_server.SetResponses({CHttpTestResponse::Status("HTTP/1.1 404 Not Found")});
+    RecordEarlierInstaller();
     CUpdaterProcess updater(m_server.GetPort());
     ASSERT_TRUE(updater.WaitForExit());
     EXPECT_TRUE(IsCleanExit(updater.GetExitCode()));
@@ -137,6 +154,7 @@ TEST_F(UpdaterProgram, WithoutProductKeyStaysHiddenAndFromTheTrayItsFirstButtonI
 
 TEST_F(UpdaterProgram, StopPromptAnsweredCancelGoesOnAndAnsweredOkEndsMidDownload)
 {
+    RecordEarlierInstaller(); // cut short by this run, it must not stay recorded as ready
     ServeInstaller(15000);
     CUpdaterProcess updater(m_server.GetPort());
     ASSERT_TRUE(updater.WaitForDialog());
@@ -206,7 +224,7 @@ TEST_F(UpdaterProgram, NotInstallPromptAnsweredCancelKeepsAndAnsweredOkDeletesTh
     CUpdaterProcess::Answer(hBox, IDOK);
     ASSERT_TRUE(updater.WaitForExit());
     EXPECT_FALSE(FileExists(UpdateFilePath()));
-    EXPECT_EQ("1", ReadUpdateReadyValue()); // never cleared
+    EXPECT_EQ("", ReadUpdateReadyValue()); // it went with the file
     EXPECT_EQ("", InstallerRuns());
 }
 
@@ -277,6 +295,9 @@ TEST_F(UpdaterProgram, InstanceMessageIsConsumedAndItsAtomDeleted)
     CUpdaterProcess updater(m_server.GetPort());
     HWND hDialog = updater.WaitForDialog();
     ASSERT_TRUE(hDialog);
+    // The dialog is found by its caption before it has initialised; once its worker asks for the
+    // installer, it has gone to the tray and these messages come after its own start message.
+    ASSERT_TRUE(WaitFor([&] { return !m_server.GetRequests().empty(); }));
     ASSERT_TRUE(WaitFor([&] { return !updater.IsDialogVisible(); }));
     const UINT uMsg = ::RegisterWindowMessageA("{3F9B2C61-D4A8-4e57-8C0D-7A15E2B9406F}");
     ATOM atom = ::GlobalAddAtomA("kvupdate instance message test");
@@ -289,43 +310,13 @@ TEST_F(UpdaterProgram, InstanceMessageIsConsumedAndItsAtomDeleted)
 }
 } // namespace
 
-namespace {
-// Points the user's Application Data folder somewhere else for the length of one test.
-class CAppDataRedirect {
-public:
-    explicit CAppDataRedirect(const char* pszFolder)
-    {
-        DWORD cb = sizeof(m_szOld);
-        m_bHadOld = ::RegGetValueA(HKEY_CURRENT_USER, kKey, "AppData", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr,
-                                   m_szOld, &cb) == ERROR_SUCCESS;
-        Set(pszFolder, static_cast<DWORD>(::lstrlenA(pszFolder) + 1));
-    }
-    ~CAppDataRedirect()
-    {
-        if (m_bHadOld)
-            Set(m_szOld, static_cast<DWORD>(::lstrlenA(m_szOld) + 1));
-    }
-    CAppDataRedirect(const CAppDataRedirect&) = delete;
-    CAppDataRedirect& operator=(const CAppDataRedirect&) = delete;
-
-private:
-    static constexpr const char* kKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-    static void Set(const char* pszValue, DWORD cb)
-    {
-        ::RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "AppData", REG_EXPAND_SZ, pszValue, cb);
-    }
-    char m_szOld[MAX_PATH] = {};
-    bool m_bHadOld = false;
-};
-} // namespace
-
 TEST_F(UpdaterProgram, InstallerInAFolderWithABlankIsStartedByItsWholePath)
 {
     // "C:\users\Public\Ann Lee\..." unquoted would first run C:\users\Public\Ann.exe.
     const std::string strDecoy = "C:\\users\\Public\\Ann.exe";
     ASSERT_TRUE(::CopyFileA(ToWindowsPath(KV_RECORDER_EXE).c_str(), strDecoy.c_str(), FALSE));
     {
-        CAppDataRedirect redirect("C:\\users\\Public\\Ann Lee\\AppData");
+        CAppDataRedirect redirect(L"C:\\users\\Public\\Ann Lee\\AppData");
         ASSERT_EQ("C:\\users\\Public\\Ann Lee\\AppData\\Korvane\\update\\kvsetup.exe", UpdateFilePath());
         ServeInstaller();
         CUpdaterProcess updater(m_server.GetPort());
