@@ -4,6 +4,7 @@
 #include "DownloadSinkGate.h"
 #include "InstallerStart.h"
 #include "Module.h"
+#include "PublisherSignature.h"
 #include "UniqueHandle.h"
 #include "UpdateDownload.h"
 #include "UpdateReadyValue.h"
@@ -236,6 +237,17 @@ void CUpdateDlg::DeleteInstaller()
 void CUpdateDlg::OnOK()
 {
     if (g_bOperationIsFinished == 1) {
+        // The file has waited in a folder the user's programs can write: check it again, and hold
+        // it open meanwhile so that nobody writes, renames or deletes it between check and start
+        // (a file that someone else holds open for writing cannot be held so, and is refused).
+        CUniqueFileHandle installer(::CreateFileA(g_szLocalUpdateFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!IsSignedByUpdaterPublisher(g_szLocalUpdateFile, installer.Get())) {
+            installer.Reset();
+            DeleteInstaller();
+            EndFromTray();
+            return;
+        }
         if (StartInstaller())
             EndFromTray();
     } else {

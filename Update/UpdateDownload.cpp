@@ -8,6 +8,7 @@
 #include "EMCreateDirectory.h"
 #include "HttpFile.h"
 #include "InternetSession.h"
+#include "PublisherSignature.h"
 #include "UpdateReadyValue.h"
 
 #ifndef KV_DOWNLOAD_HOST
@@ -157,6 +158,10 @@ BOOL DownloadNewVersion(IDownloadSink* pUpdateDlg, LPCSTR lpszRemoteFile, LPCSTR
     try {
         if (pUpdateDlg && lpszRemoteFile && lpszLocalFile)
             bFinished = TransferToFile(*pUpdateDlg, lpszRemoteFile, lpszLocalFile);
+        // Complete and closed: only now is the whole signature there to check. An installer from
+        // anyone but the updater's publisher is a failed download.
+        if (bFinished && !IsSignedByUpdaterPublisher(lpszLocalFile))
+            bFinished = FALSE;
     } catch (...) {
         // Internet errors, a sink that refuses a report, memory: all end the run unfinished.
         bFinished = FALSE;

@@ -8,6 +8,7 @@ packages=(
   libwine-dev wine wine64                       # IDL imports for widl; the Windows runtime
   xvfb x11-apps imagemagick                     # virtual display, xwd screenshots, PNG conversion
   googletest curl procps                        # test framework sources; benchmark peer
+  openssl osslsigncode                          # test certificates and Authenticode signatures
 )
 missing=()
 for p in "${packages[@]}"; do

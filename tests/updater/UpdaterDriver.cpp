@@ -110,13 +110,13 @@ std::string ToWindowsPath(const char* pszUnixPath)
     return s;
 }
 
-CUpdaterProcess::CUpdaterProcess(USHORT nProxyPort, const char* pszArguments)
+CUpdaterProcess::CUpdaterProcess(USHORT nProxyPort, const char* pszArguments, const char* pszProgram)
 {
     if (nProxyPort) {
         std::string strProxy = "http://127.0.0.1:" + std::to_string(nProxyPort);
         ::SetEnvironmentVariableA("http_proxy", strProxy.c_str());
     }
-    std::string strExe = ToWindowsPath(KV_UPDATE_EXE);
+    std::string strExe = pszProgram ? pszProgram : ToWindowsPath(KV_UPDATE_EXE);
     std::string strCommand = "\"" + strExe + "\"";
     if (pszArguments)
         strCommand += std::string(" ") + pszArguments;

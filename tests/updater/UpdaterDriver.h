@@ -23,8 +23,10 @@ std::string ToWindowsPath(const char* pszUnixPath);
 
 class CUpdaterProcess {
 public:
-    // Starts kvupdate.exe; WinInet in it reaches nProxyPort (0: the http_proxy already set).
-    explicit CUpdaterProcess(USHORT nProxyPort, const char* pszArguments = nullptr);
+    // Starts kvupdate.exe (or pszProgram, a Windows path); WinInet in it reaches nProxyPort (0: the
+    // http_proxy already set).
+    explicit CUpdaterProcess(USHORT nProxyPort, const char* pszArguments = nullptr,
+                             const char* pszProgram = nullptr);
     ~CUpdaterProcess(); // ends the process if it still runs
     CUpdaterProcess(const CUpdaterProcess&) = delete;
     CUpdaterProcess& operator=(const CUpdaterProcess&) = delete;

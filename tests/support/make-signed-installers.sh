@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Makes the signed programs the signature tests run, at test time, into OUT_DIR of the build tree:
+# a trusted test root and an untrusted one, the publisher's certificate (and a renewal of it),
+# another maker's certificate and a spoof of the publisher's subject from the untrusted root; then
+# kvupdate.exe signed by the publisher (and by the spoof) and installers (the recording stand-in) signed in each way.
+# The trusted root is added to the ROOT store of the build tree's wine prefix, nowhere else.
+# Usage: make-signed-installers.sh OUT_DIR KVUPDATE_EXE KVRECORDER_EXE KVTRUSTROOT_EXE WINERUN [OPENSSL OSSLSIGNCODE]
+set -euo pipefail
+out=$1 kvupdate=$(realpath "$2") recorder=$(realpath "$3") trustroot=$(realpath "$4") winerun=$(realpath "$5")
+openssl=${6:-openssl} osslsigncode=${7:-osslsigncode}
+publisher="/C=NO/O=Halden Forge/CN=Halden Forge"
+mkdir -p "$out/certs"
+cd "$out"
+
+cat >certs/ext.cnf <<'CNF'
+[req]
+distinguished_name=dn
+[dn]
+[root]
+basicConstraints=critical,CA:TRUE
+keyUsage=critical,keyCertSign,cRLSign
+subjectKeyIdentifier=hash
+[signer]
+basicConstraints=critical,CA:FALSE
+keyUsage=critical,digitalSignature
+extendedKeyUsage=codeSigning
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid
+CNF
+
+root() { # name subject
+  "$openssl" req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 -subj "$2" \
+    -config certs/ext.cnf -extensions root \
+    -keyout "certs/$1.key" -out "certs/$1.pem" 2>/dev/null
+}
+signer() { # name subject issuer serial
+  "$openssl" req -new -newkey rsa:2048 -nodes -config certs/ext.cnf -subj "$2" -keyout "certs/$1.key" -out "certs/$1.csr" 2>/dev/null
+  "$openssl" x509 -req -in "certs/$1.csr" -CA "certs/$3.pem" -CAkey "certs/$3.key" -set_serial "$4" -sha256 \
+    -days 3650 -extfile certs/ext.cnf -extensions signer -out "certs/$1.pem" 2>/dev/null
+}
+
+# Certificates once per build tree: the prefix keeps trusting the same root across runs.
+if [ ! -f certs/done ]; then
+  root trusted-root "/O=Korvane Tests/CN=Korvane Test Root"
+  root untrusted-root "/O=Korvane Tests/CN=Korvane Untrusted Root"
+  signer publisher "$publisher" trusted-root 1001
+  signer publisher-renewed "$publisher" trusted-root 1002
+  signer other "/C=NO/O=Other Maker/CN=Other Maker" trusted-root 1003
+  signer spoof "$publisher" untrusted-root 2001
+  cat certs/spoof.pem certs/untrusted-root.pem >certs/spoof-chain.pem
+  "$openssl" x509 -in certs/trusted-root.pem -outform DER -out certs/trusted-root.cer
+  touch certs/done
+fi
+(cd "$out" && "$winerun" "$trustroot" 'certs\trusted-root.cer')
+
+sign() { # name cert-file key in out
+  rm -f "$5"
+  "$osslsigncode" sign -certs "certs/$2" -key "certs/$3" -h sha256 -n "$1" -in "$4" -out "$5" >/dev/null
+}
+sign "Korvane Updater" publisher.pem publisher.key "$kvupdate" kvupdate-signed.exe
+sign "Korvane Updater" spoof-chain.pem spoof.key "$kvupdate" kvupdate-untrusted.exe
+sign "Korvane Setup" publisher-renewed.pem publisher-renewed.key "$recorder" installer-good.exe
+sign "Other Setup" other.pem other.key "$recorder" installer-other.exe
+sign "Korvane Setup" spoof-chain.pem spoof.key "$recorder" installer-spoof.exe
+cp "$recorder" installer-unsigned.exe
+
+# One byte in the middle of the signed program's code, inverted.
+cp installer-good.exe installer-flipped.exe
+offset=$(($(stat -c %s installer-flipped.exe) / 2))
+byte=$(od -An -tu1 -j"$offset" -N1 installer-flipped.exe | tr -d ' ')
+printf "\\x$(printf %02x $((byte ^ 255)))" | dd of=installer-flipped.exe bs=1 seek="$offset" conv=notrunc 2>/dev/null
+
+"$osslsigncode" verify -CAfile certs/trusted-root.pem -in kvupdate-signed.exe >/dev/null
+"$osslsigncode" verify -CAfile certs/trusted-root.pem -in installer-good.exe >/dev/null

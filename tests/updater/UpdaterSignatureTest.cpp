@@ -1,0 +1,165 @@
+// The real kvupdate.exe, signed at test time by a test publisher whose root the test prefix trusts,
+// against installers signed in each way (the recording stand-in, signed at the same time). Each
+// signature check costs about a second under wine, so cases that share a verdict share a test.
+#include <gtest/gtest.h>
+#include "HttpTestServer.h"
+#include "UpdaterDriver.h"
+
+namespace {
+const DWORD kdwSignedRunMs = 90000;
+
+// An exit through the program's own end, not a crash or an abort.
+bool IsCleanExit(DWORD dwCode)
+{
+    return dwCode < 0xC0000000 && dwCode != 3 && dwCode != STILL_ACTIVE;
+}
+
+std::string SigningFile(const char* pszName)
+{
+    return ToWindowsPath(KV_SIGNING_DIR) + "\\" + pszName;
+}
+
+class SignedInstaller : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char szTemp[MAX_PATH] = {};
+        ::GetTempPathA(MAX_PATH, szTemp);
+        m_strRecordFile = std::string(szTemp) + "kvupdate-signed-installer-runs.txt";
+        ::SetEnvironmentVariableA("KV_RECORD_FILE", m_strRecordFile.c_str());
+        ResetRun();
+    }
+    void TearDown() override { ::DeleteFileA(UpdateFilePath().c_str()); }
+
+    // Before every run of the updater: no installer, no record, the product key without the value.
+    void ResetRun()
+    {
+        ::DeleteFileA(m_strRecordFile.c_str());
+        ::DeleteFileA(UpdateFilePath().c_str());
+        CUniqueRegKey key;
+        ::RegCreateKeyExA(HKEY_CURRENT_USER, ProductKeyPath(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                          key.Put(), nullptr);
+        ::RegDeleteValueA(key.Get(), "UpdateReadyToInstall");
+    }
+
+    std::string Serve(const char* pszInstaller)
+    {
+        std::string strBytes = ReadFileBytes(SigningFile(pszInstaller));
+        m_server.SetResponses({CHttpTestResponse::Ok(strBytes)});
+        return strBytes;
+    }
+
+    std::string InstallerRuns() const { return ReadFileBytes(m_strRecordFile); }
+
+    // Waits for the install prompt with the served installer on disk and the update recorded.
+    void ExpectOffered(CUpdaterProcess& updater, const std::string& strInstaller)
+    {
+        ASSERT_TRUE(updater.WaitForDialog());
+        // The button's text changes just before the window shows.
+        ASSERT_TRUE(WaitFor(
+            [&] { return updater.ControlText(IDOK) == "&Install Korvane" && updater.IsDialogVisible(); },
+            kdwSignedRunMs));
+        EXPECT_EQ("1", ReadUpdateReadyValue());
+        EXPECT_EQ(strInstaller, ReadFileBytes(UpdateFilePath()));
+    }
+
+    void ExpectStartedOnClick(CUpdaterProcess& updater)
+    {
+        updater.ClickButton(IDOK);
+        ASSERT_TRUE(updater.WaitForExit(kdwSignedRunMs));
+        EXPECT_TRUE(IsCleanExit(updater.GetExitCode()));
+        ASSERT_TRUE(WaitFor([&] { return !InstallerRuns().empty(); }));
+        EXPECT_EQ("\"" + UpdateFilePath() + "\"\r\n", InstallerRuns());
+    }
+
+    // The run ended as a failed download does: silently, with nothing left and nothing started.
+    void ExpectEndedWithNothingLeft(CUpdaterProcess& updater)
+    {
+        ASSERT_TRUE(updater.WaitForExit(kdwSignedRunMs));
+        EXPECT_TRUE(IsCleanExit(updater.GetExitCode())) << std::hex << updater.GetExitCode();
+        EXPECT_FALSE(FileExists(UpdateFilePath()));
+        ::Sleep(300);
+        EXPECT_EQ("", InstallerRuns());
+    }
+
+    CHttpTestServer m_server;
+    std::string m_strRecordFile;
+    const std::string m_strSignedUpdater = SigningFile("kvupdate-signed.exe");
+};
+
+TEST_F(SignedInstaller, OfItsPublisherUnderARenewedCertificateIsOfferedAndStarted)
+{
+    const std::string strInstaller = Serve("installer-good.exe");
+    CUpdaterProcess updater(m_server.GetPort(), nullptr, m_strSignedUpdater.c_str());
+    ExpectOffered(updater, strInstaller);
+    ExpectStartedOnClick(updater);
+}
+
+TEST_F(SignedInstaller, NotOfItsPublisherEndsTheRunLikeAFailedDownload)
+{
+    // Flipped: the hash no longer matches. Spoof: the publisher's very subject, from a root the
+    // system does not trust, which only the chain's own check catches.
+    for (const char* pszInstaller :
+         {"installer-flipped.exe", "installer-unsigned.exe", "installer-other.exe", "installer-spoof.exe"}) {
+        SCOPED_TRACE(pszInstaller);
+        ResetRun();
+        Serve(pszInstaller);
+        const size_t nRequestsBefore = m_server.GetRequests().size();
+        CUpdaterProcess updater(m_server.GetPort(), nullptr, m_strSignedUpdater.c_str());
+        ExpectEndedWithNothingLeft(updater);
+        EXPECT_EQ(nRequestsBefore + 1, m_server.GetRequests().size()); // downloaded, then refused
+        EXPECT_EQ("", ReadUpdateReadyValue());
+    }
+}
+
+TEST_F(SignedInstaller, SwappedOnDiskBeforeTheClickIsDeletedAndNotStarted)
+{
+    const std::string strInstaller = Serve("installer-good.exe");
+    CUpdaterProcess updater(m_server.GetPort(), nullptr, m_strSignedUpdater.c_str());
+    ExpectOffered(updater, strInstaller);
+    // A valid signature, but another maker's.
+    ASSERT_TRUE(::CopyFileA(SigningFile("installer-other.exe").c_str(), UpdateFilePath().c_str(), FALSE));
+    updater.ClickButton(IDOK);
+    ExpectEndedWithNothingLeft(updater);
+}
+
+TEST_F(SignedInstaller, HeldOpenForWritingByAnotherProgramAtTheClickIsDeletedAndNotStarted)
+{
+    // Unchanged yet, but whoever holds it could change it between the check and the start.
+    const std::string strInstaller = Serve("installer-good.exe");
+    CUpdaterProcess updater(m_server.GetPort(), nullptr, m_strSignedUpdater.c_str());
+    ExpectOffered(updater, strInstaller);
+    {
+        CUniqueFileHandle writer(::CreateFileA(UpdateFilePath().c_str(), GENERIC_WRITE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(writer);
+        updater.ClickButton(IDOK);
+        ASSERT_TRUE(updater.WaitForExit(kdwSignedRunMs));
+    }
+    ExpectEndedWithNothingLeft(updater);
+}
+
+TEST_F(SignedInstaller, OfItsPublisherIsRefusedByAnUpdaterWhoseOwnSignatureIsNotTrusted)
+{
+    // Signed, but through a root the system does not trust: no publisher to compare with.
+    Serve("installer-good.exe");
+    const std::string strUpdater = SigningFile("kvupdate-untrusted.exe");
+    CUpdaterProcess updater(m_server.GetPort(), nullptr, strUpdater.c_str());
+    ExpectEndedWithNothingLeft(updater);
+    EXPECT_EQ("", ReadUpdateReadyValue());
+}
+
+TEST_F(SignedInstaller, IsNotCheckedByAnUnsignedUpdater)
+{
+    // An unsigned build behaves as before signatures: whatever complete file came is offered.
+    for (const char* pszInstaller : {"installer-unsigned.exe", "installer-flipped.exe"}) {
+        SCOPED_TRACE(pszInstaller);
+        ResetRun();
+        const std::string strInstaller = Serve(pszInstaller);
+        CUpdaterProcess updater(m_server.GetPort());
+        ExpectOffered(updater, strInstaller);
+        ExpectStartedOnClick(updater);
+    }
+}
+} // namespace
