@@ -7,6 +7,10 @@ set(CMAKE_C_COMPILER ${KV_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${KV_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${KV_TRIPLE}-windres)
 set(KV_WIDL ${KV_TRIPLE}-widl)
+# The system IDL files widl imports and stdole2.tlb: wine's development files (Debian's libwine-dev
+# and wine64).
+set(KV_WIDL_HINTS /usr/include/wine/wine/windows /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+  /usr/lib/wine/x86_64-windows)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${KV_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -5,8 +5,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
-build=${1:-$root/build}
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release >/dev/null
+build=$(realpath -m "${1:-$root/build}")
+# The mingw-release preset (CMakePresets.json), into the given folder.
+(cd "$root" && cmake --preset mingw-release -B "$build" >/dev/null)
 cmake --build "$build" -j"$(nproc)"
 bash "$root/scripts/build-i686.sh" "${build%/}-i686"
