@@ -4,6 +4,8 @@
 //   download_bench floor URL            the same loop, each chunk also waiting for a message answered
 //                                       by a window on another thread: what the worker's report
 //                                       to the dialog costs at least
+//   download_bench label URL            the floor, the answering window also setting a hidden
+//                                       label's text to the report's figures, as every report must
 // Prints "<mode> <bytes> <seconds> <MB/s> <peak working set bytes>".
 #include <windows.h>
 #include <psapi.h>
@@ -25,16 +27,41 @@ public:
     ULONGLONG m_ullDone = 0;
 };
 
+// The label mode's answer: the text the dialog's label takes on a report, set on a hidden label.
+LRESULT CALLBACK LabelAnswerProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg != WM_APP)
+        return ::DefWindowProcA(hWnd, uMsg, wParam, lParam);
+    const ULONGLONG ullTotal = (static_cast<ULONGLONG>(wParam) << 32) | static_cast<DWORD>(lParam);
+    char szText[128];
+    std::snprintf(szText, sizeof(szText), "Downloading Update: Korvane (%d KB of %d KB)",
+                  static_cast<int>(ullTotal / 1024), 262144);
+    ::SetWindowTextA(::GetWindow(hWnd, GW_CHILD), szText);
+    return 1;
+}
+
 // A window on a thread of its own that answers what is sent to it, as the dialog answers the
-// worker's reports.
+// worker's reports; with bLabel, each answer also sets a hidden label's text.
 class CAnsweringWindow {
 public:
-    CAnsweringWindow()
+    explicit CAnsweringWindow(bool bLabel = false)
     {
         HANDLE hReady = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        m_thread = std::thread([this, hReady] {
-            m_hWnd =
-                ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        m_thread = std::thread([this, hReady, bLabel] {
+            if (bLabel) {
+                WNDCLASSA wc = {};
+                wc.lpfnWndProc = &LabelAnswerProc;
+                wc.hInstance = ::GetModuleHandleA(nullptr);
+                wc.lpszClassName = "KvLabelAnswer";
+                ::RegisterClassA(&wc);
+                m_hWnd = ::CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 400, 100, nullptr, nullptr,
+                                           wc.hInstance, nullptr);
+                ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 10, 10, 380, 16, m_hWnd, nullptr,
+                                  wc.hInstance, nullptr);
+            } else {
+                m_hWnd = ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                                           nullptr);
+            }
             m_dwThreadId = ::GetCurrentThreadId();
             ::SetEvent(hReady);
             MSG msg;
@@ -82,7 +109,7 @@ ULONGLONG PlainLoop(const char* pszURL, HWND hAnswering = nullptr)
 int main(int argc, char** argv)
 {
     if (argc < 3 || (std::strcmp(argv[1], "worker") == 0 && argc < 4)) {
-        std::fprintf(stderr, "usage: download_bench worker URL OUTFILE | plain URL | floor URL\n");
+        std::fprintf(stderr, "usage: download_bench worker URL OUTFILE | plain URL | floor URL | label URL\n");
         return 2;
     }
     const bool bWorker = std::strcmp(argv[1], "worker") == 0;
@@ -93,8 +120,8 @@ int main(int argc, char** argv)
         if (!DownloadNewVersion(&sink, argv[2], argv[3]))
             return 1;
         ullBytes = sink.m_ullDone;
-    } else if (std::strcmp(argv[1], "floor") == 0) {
-        CAnsweringWindow window;
+    } else if (std::strcmp(argv[1], "floor") == 0 || std::strcmp(argv[1], "label") == 0) {
+        CAnsweringWindow window(std::strcmp(argv[1], "label") == 0);
         ullBytes = PlainLoop(argv[2], window.GetHwnd());
     } else {
         ullBytes = PlainLoop(argv[2]);
