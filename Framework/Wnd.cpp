@@ -1,10 +1,19 @@
 #include "Wnd.h"
+#include <new>
+#include <unordered_map>
 
 IMPLEMENT_DYNAMIC(CWnd, CCmdTarget)
 
 namespace {
-const TCHAR kWndProperty[] = TEXT("KorvaneFrameworkWnd");
+// The framework object of each window of the calling thread. A window's messages all arrive on the
+// thread that made it, so each thread looks only at its own map: no lock, no system call per
+// message, and nothing of ours attached to the window where other programs can see it.
+std::unordered_map<HWND, CWnd*>& PermanentMap()
+{
+    thread_local std::unordered_map<HWND, CWnd*> map;
+    return map;
 }
+} // namespace
 
 CWnd::~CWnd()
 {
@@ -19,15 +28,23 @@ CWnd::~CWnd()
 
 CWnd* CWnd::FromHandlePermanent(HWND hWnd)
 {
-    return hWnd ? static_cast<CWnd*>(::GetProp(hWnd, kWndProperty)) : nullptr;
+    if (!hWnd)
+        return nullptr;
+    const auto& map = PermanentMap();
+    auto it = map.find(hWnd);
+    return it != map.end() ? it->second : nullptr;
 }
 
 BOOL CWnd::Attach(HWND hWnd)
 {
-    if (!hWnd || m_hWnd || FromHandlePermanent(hWnd))
+    if (!hWnd || m_hWnd || !::IsWindow(hWnd))
         return FALSE;
-    if (!::SetProp(hWnd, kWndProperty, this))
+    try {
+        if (!PermanentMap().emplace(hWnd, this).second)
+            return FALSE;
+    } catch (const std::bad_alloc&) {
         return FALSE;
+    }
     m_hWnd = hWnd;
     return TRUE;
 }
@@ -36,7 +53,7 @@ HWND CWnd::Detach()
 {
     HWND hWnd = m_hWnd;
     if (hWnd)
-        ::RemoveProp(hWnd, kWndProperty);
+        PermanentMap().erase(hWnd);
     m_hWnd = nullptr;
     return hWnd;
 }

@@ -54,8 +54,8 @@ public:
                 wc.hInstance = ::GetModuleHandleA(nullptr);
                 wc.lpszClassName = "KvLabelAnswer";
                 ::RegisterClassA(&wc);
-                m_hWnd = ::CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 400, 100, nullptr, nullptr,
-                                           wc.hInstance, nullptr);
+                m_hWnd = ::CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 400, 100, nullptr,
+                                           nullptr, wc.hInstance, nullptr);
                 ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 10, 10, 380, 16, m_hWnd, nullptr,
                                   wc.hInstance, nullptr);
             } else {
@@ -91,7 +91,8 @@ private:
 ULONGLONG PlainLoop(const char* pszURL, HWND hAnswering = nullptr)
 {
     const DWORD dwFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_TRANSFER_BINARY;
-    CUniqueInternetHandle hSession(::InternetOpenA("Korvane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    CUniqueInternetHandle hSession(
+        ::InternetOpenA("Korvane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     CUniqueInternetHandle hRequest(::InternetOpenUrlA(hSession.Get(), pszURL, nullptr, 0, dwFlags, 1));
     static char buffer[4096];
     ULONGLONG ullTotal = 0;
@@ -109,7 +110,8 @@ ULONGLONG PlainLoop(const char* pszURL, HWND hAnswering = nullptr)
 int main(int argc, char** argv)
 {
     if (argc < 3 || (std::strcmp(argv[1], "worker") == 0 && argc < 4)) {
-        std::fprintf(stderr, "usage: download_bench worker URL OUTFILE | plain URL | floor URL | label URL\n");
+        std::fprintf(stderr,
+                     "usage: download_bench worker URL OUTFILE | plain URL | floor URL | label URL\n");
         return 2;
     }
     const bool bWorker = std::strcmp(argv[1], "worker") == 0;

@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 . "$root/scripts/wine-session.sh" "$build"
 work=$(mktemp -d)
-cleanup_bench() { [ -n "${server_pid:-}" ] && kill "$server_pid" 2>/dev/null; rm -rf "$work"; kv_session_end; }
+cleanup_bench() { [ -n "${server_pid:-}" ] && kill "$server_pid" 2>/dev/null; rm -rf "$work"; "$kv_root/scripts/winesession" stop "$kv_build"; }
 trap cleanup_bench EXIT
 
 start_server() { # FILE

@@ -48,16 +48,33 @@ HWND CreateStatic()
     return ::CreateWindowEx(0, TEXT("STATIC"), TEXT("text"), WS_POPUP, 0, 0, 50, 20, nullptr, nullptr,
                             nullptr, nullptr);
 }
+
+int CountProperties(HWND hWnd)
+{
+    int nProperties = 0;
+    ::EnumPropsEx(
+        hWnd,
+        [](HWND, LPTSTR, HANDLE, ULONG_PTR lParam) -> BOOL {
+            return ++*reinterpret_cast<int*>(lParam), TRUE;
+        },
+        reinterpret_cast<LPARAM>(&nProperties));
+    return nProperties;
+}
 } // namespace
 
 TEST(Wnd, SubclassedWindowRoutesThroughTheMessageMapAndFallsBackToItsOwnProcedure)
 {
     HWND hWnd = CreateStatic();
     ASSERT_TRUE(hWnd);
+    const int nPropertiesBefore = CountProperties(hWnd);
     {
         CProbeWnd wnd;
         ASSERT_TRUE(wnd.SubclassWindow(hWnd));
         EXPECT_EQ(&wnd, CWnd::FromHandlePermanent(hWnd));
+        CProbeWnd second;
+        EXPECT_FALSE(second.SubclassWindow(hWnd)) << "one object per window";
+        // Other programs can list a window's properties: the link to the object is not one of them.
+        EXPECT_EQ(nPropertiesBefore, CountProperties(hWnd));
         EXPECT_EQ(7, ::SendMessage(hWnd, WM_USER + 5, 3, 4));
         ::SendMessage(hWnd, WM_COMMAND, MAKEWPARAM(7, 0), 0);
         ::SendMessage(hWnd, WM_COMMAND, MAKEWPARAM(8, 0), 0);
