@@ -22,12 +22,18 @@ mkdir -p "$shots"
     read -r x y w h <"$handshake/$name.rect"
     # The window's pixels reach the X screen a moment later (its label keeps changing while the
     # download runs): wait for the dialog's light face, give the rest a moment, then take it.
+    # Wine may change the screen's mode while xwd reads it, which then fails: read it again.
     shoot() {
-      xwd -root -silent -display "$DISPLAY" | convert xwd:- -crop "${w}x${h}+${x}+${y}" +repage "$handshake/shot.png"
+      for _ in 1 2 3 4 5; do
+        xwd -root -silent -display "$DISPLAY" |
+          convert xwd:- -crop "${w}x${h}+${x}+${y}" +repage "$handshake/shot.png" && return 0
+        sleep 0.2
+      done
+      return 1
     }
     for _ in $(seq 30); do
       sleep 0.5
-      shoot
+      shoot || continue
       [ "$(convert "$handshake/shot.png" -format '%[fx:mean>0.5]' info:)" = 1 ] && break
     done
     sleep 1.5
