@@ -150,9 +150,14 @@ void CUpdateDlg::ShowFromTray()
 
 void CUpdateDlg::EndFromTray()
 {
+    m_trayIcon.SetIcon(0U);
+    EndUpdater();
+}
+
+void CUpdateDlg::EndUpdater()
+{
     m_bEnded = true;
     m_bInTray = false;
-    m_trayIcon.SetIcon(0U);
     CDialog::OnCancel();
 }
 
@@ -218,9 +223,7 @@ LRESULT CUpdateDlg::OnTaskbarCreated(WPARAM, LPARAM)
 LRESULT CUpdateDlg::OnDownloadFinish(WPARAM, LPARAM)
 {
     if (g_bOperationIsCanceled == 1 || g_bOperationIsFinished != 1) {
-        m_bEnded = true;
-        m_bInTray = false;
-        CDialog::OnCancel();
+        EndUpdater();
         return 0;
     }
     {

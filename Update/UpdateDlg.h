@@ -53,6 +53,8 @@ private:
     void GoToTray();
     void ShowFromTray();
     void EndFromTray();
+    // Ends the dialog; from here on the worker's reports are refused.
+    void EndUpdater();
     BOOL StartInstaller();
     void DeleteInstaller();
     BOOL ShowTrayIcon();

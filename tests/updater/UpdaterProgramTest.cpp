@@ -32,6 +32,13 @@ bool IsInTray(const CUpdaterProcess& updater, HWND hDialog)
     return TrayShowsIcon(hDialog) && !updater.IsDialogVisible();
 }
 
+// The dialog once it has gone to the notification area, or nullptr.
+HWND WaitForDialogInTray(CUpdaterProcess& updater)
+{
+    HWND hDialog = updater.WaitForDialog();
+    return hDialog && WaitFor([&] { return IsInTray(updater, hDialog); }) ? hDialog : nullptr;
+}
+
 // An exit through the program's own end, not a crash or an abort.
 bool IsCleanExit(DWORD dwCode)
 {
@@ -369,9 +376,8 @@ TEST_F(UpdaterProgram, HiddenLabelAlwaysReadsTheNewestReport)
 {
     ServeInstaller(8000);
     CUpdaterProcess updater(m_server.GetPort());
-    HWND hDialog = updater.WaitForDialog();
+    HWND hDialog = WaitForDialogInTray(updater);
     ASSERT_TRUE(hDialog);
-    ASSERT_TRUE(WaitFor([&] { return IsInTray(updater, hDialog); }));
     const std::string strTotalKb = std::to_string(m_strInstaller.size() / 1024);
 
     // Read from outside while the window stays hidden: the figures grow with the file on disk.
@@ -408,9 +414,8 @@ TEST_F(UpdaterProgram, IconComesBackWhenTheTaskbarIsCreatedAnew)
 {
     ServeInstaller(15000);
     CUpdaterProcess updater(m_server.GetPort());
-    HWND hDialog = updater.WaitForDialog();
+    HWND hDialog = WaitForDialogInTray(updater);
     ASSERT_TRUE(hDialog);
-    ASSERT_TRUE(WaitFor([&] { return IsInTray(updater, hDialog); }));
 
     // What a restarted Explorer's taskbar knows of the icon: nothing.
     NOTIFYICONDATAA data = {};
@@ -437,9 +442,8 @@ TEST_F(UpdaterProgram, EnterReachesTheDefaultButtonInBothLayouts)
 {
     ServeInstaller(6000);
     CUpdaterProcess updater(m_server.GetPort());
-    HWND hDialog = updater.WaitForDialog();
+    HWND hDialog = WaitForDialogInTray(updater);
     ASSERT_TRUE(hDialog);
-    ASSERT_TRUE(WaitFor([&] { return IsInTray(updater, hDialog); }));
     updater.PostTrayEvent(WM_LBUTTONDBLCLK);
     ASSERT_TRUE(WaitFor([&] { return updater.IsDialogVisible(); }));
 
