@@ -5,10 +5,9 @@
 # Usage: . scripts/wine-session.sh BUILD_DIR
 kv_build=$(cd "$1" && pwd)
 kv_root=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$kv_build/CMakeCache.txt")
+. "$kv_root/scripts/wine-env.sh"
 "$kv_root/scripts/winesession" start "$kv_build"
 export WINEPREFIX="$kv_build/wineprefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
 export DISPLAY
 DISPLAY=$(sed -n 's/^kv_display=//p' "$kv_build/wine-session")
 trap '"$kv_root/scripts/winesession" stop "$kv_build"' EXIT

@@ -15,7 +15,7 @@ log="$tree/calls"
 for tool in wine wineserver wineboot; do
   cat >"$tree/bin/$tool" <<STUB
 #!/bin/sh
-echo "$tool \$* DISPLAY=\${DISPLAY:-} WINEPREFIX=\$WINEPREFIX WINEDLLOVERRIDES=\$WINEDLLOVERRIDES" >>"$log"
+echo "$tool \$* DISPLAY=\${DISPLAY:-} WINEPREFIX=\$WINEPREFIX WINEDLLOVERRIDES=\$WINEDLLOVERRIDES LC_ALL=\${LC_ALL:-} TZ=\${TZ:-} http_proxy=\${http_proxy:-}" >>"$log"
 # A server runs already for the next -p: the emulator must then leave the services alone.
 [ "$tool" = wineserver ] && [ "\$1" = -p10 ] && [ -f "$tree/server-up" ] && exit 2
 [ "$tool" = wineserver ] && touch "$tree/server-up"
@@ -55,6 +55,13 @@ mkdir -p "$tree/tests/area"
 (cd "$tree/tests/area" && DISPLAY=:99 "$src/scripts/winerun" prog.exe --gtest_list_tests)
 check "winerun runs the program on the session's display and the tree's prefix" \
   grep -q "^wine prog.exe --gtest_list_tests DISPLAY=$display WINEPREFIX=$tree/wineprefix " "$log"
+
+# A developer's shell (no locale, another zone, a proxy, a prefix of their own) changes nothing.
+: >"$log"
+(cd "$tree/tests/area" && env -u LANG LC_ALL=POSIX TZ=America/New_York http_proxy=http://proxy.invalid:3128 \
+  WINEPREFIX=/root/.wine "$src/scripts/winerun" prog.exe)
+check "winerun pins the tree's prefix, the UTF-8 locale and the zone, and drops the caller's proxy" \
+  grep -q "^wine prog.exe .* WINEPREFIX=$tree/wineprefix .* LC_ALL=C.UTF-8 TZ=UTC http_proxy=$" "$log"
 
 # Another process (a CTest run inside wine-session.sh) starts and stops: the session stays.
 "$ws" start "$tree" | grep -q "already running"
