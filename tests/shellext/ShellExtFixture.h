@@ -9,10 +9,10 @@
 #include <vector>
 #include "DataObjectDouble.h"
 #include "KorvaneShellExt.h"
+#include "UniqueHandle.h"
 
 // Holds one reference, as Explorer does between creation and the final Release.
-template <typename T>
-class CRef {
+template <typename T> class CRef {
 public:
     explicit CRef(T* p = nullptr) : m_p(p) {}
     ~CRef()
