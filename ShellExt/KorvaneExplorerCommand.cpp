@@ -3,7 +3,6 @@
 #include <vector>
 #include "CompareMenu.h"
 #include "Module.h"
-#include "ShellExtModule.h"
 #include "SubCommandEnum.h"
 #include "resource.h"
 
@@ -25,16 +24,6 @@ HRESULT CopyToTaskMemory(const CStringW& strText, LPWSTR* ppsz) noexcept
         return E_OUTOFMEMORY;
     ::CopyMemory(*ppsz, strText.GetString(), cb);
     return S_OK;
-}
-
-CKorvaneExplorerCommand::CKorvaneExplorerCommand() noexcept : m_cRef(0)
-{
-    g_ShellExtModule.Lock(); // the module is not unloaded while an object lives
-}
-
-CKorvaneExplorerCommand::~CKorvaneExplorerCommand()
-{
-    g_ShellExtModule.Unlock();
 }
 
 HRESULT CKorvaneExplorerCommand::CreateInstance(void* pUnkOuter, REFIID riid, void** ppv)
@@ -70,35 +59,6 @@ CStringW CKorvaneExplorerCommand::GetIconLocation()
     CStringW strLocation;
     strLocation.Format(L"%s,-%d", path.data(), IDI_MENU);
     return strLocation;
-}
-
-STDMETHODIMP CKorvaneExplorerCommand::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IExplorerCommand))
-        *ppv = static_cast<IExplorerCommand*>(this);
-    else if (IsEqualIID(riid, IID_IObjectWithSite))
-        *ppv = static_cast<IObjectWithSite*>(this);
-    else {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) CKorvaneExplorerCommand::AddRef()
-{
-    return static_cast<ULONG>(::InterlockedIncrement(&m_cRef));
-}
-
-STDMETHODIMP_(ULONG) CKorvaneExplorerCommand::Release()
-{
-    LONG cRef = ::InterlockedDecrement(&m_cRef);
-    if (cRef == 0)
-        delete this;
-    return static_cast<ULONG>(cRef);
 }
 
 STDMETHODIMP CKorvaneExplorerCommand::GetTitle(IShellItemArray*, LPWSTR* ppszName)

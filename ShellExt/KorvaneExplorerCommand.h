@@ -5,27 +5,17 @@
 // Both front ends take their state, texts and actions from CCompareMenu.
 #include <windows.h>
 #include <shobjidl.h>
-#include "ObjectWithSite.h"
+#include "ExplorerCommandObject.h"
 #include "StringT.h"
 
 extern const CLSID CLSID_KorvaneExplorerCommand;
 
-class CKorvaneExplorerCommand final : public IExplorerCommand, public CObjectWithSite {
+class CKorvaneExplorerCommand final : public CExplorerCommandObject {
 public:
-    CKorvaneExplorerCommand() noexcept;
-    ~CKorvaneExplorerCommand() override;
-    CKorvaneExplorerCommand(const CKorvaneExplorerCommand&) = delete;
-    CKorvaneExplorerCommand& operator=(const CKorvaneExplorerCommand&) = delete;
-
     // The class's instance creator; the class cannot be aggregated.
     static HRESULT CreateInstance(void* pUnkOuter, REFIID riid, void** ppv);
     // "<module path>,-<icon id>": the menu picture, as the shell reads an icon location.
     static CStringW GetIconLocation();
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     // IExplorerCommand
     STDMETHODIMP GetTitle(IShellItemArray* psiItemArray, LPWSTR* ppszName) override;
@@ -36,9 +26,6 @@ public:
     STDMETHODIMP Invoke(IShellItemArray* psiItemArray, IBindCtx* pbc) override;
     STDMETHODIMP GetFlags(EXPCMDFLAGS* pFlags) override;
     STDMETHODIMP EnumSubCommands(IEnumExplorerCommand** ppEnum) override;
-
-private:
-    LONG m_cRef;
 };
 
 // Hands the host a copy of a text in task memory, as IExplorerCommand's text methods must.

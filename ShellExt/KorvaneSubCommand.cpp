@@ -1,7 +1,6 @@
 #include "KorvaneSubCommand.h"
 #include <new>
 #include "CompareMenu.h"
-#include "ShellExtModule.h"
 #include "resource.h"
 
 namespace {
@@ -45,14 +44,8 @@ void TakeSelection(CCompareMenu& menu, IShellItemArray* psiItemArray)
 } // namespace
 
 CKorvaneSubCommand::CKorvaneSubCommand(ULONG nKind, CKorvaneExplorerCommand* pRoot) noexcept
-    : m_cRef(0), m_nKind(nKind), m_pRoot(CUniqueInterface<CKorvaneExplorerCommand>::Share(pRoot))
+    : m_nKind(nKind), m_pRoot(CUniqueInterface<CKorvaneExplorerCommand>::Share(pRoot))
 {
-    g_ShellExtModule.Lock(); // the module is not unloaded while an object lives
-}
-
-CKorvaneSubCommand::~CKorvaneSubCommand()
-{
-    g_ShellExtModule.Unlock();
 }
 
 ULONG CKorvaneSubCommand::GetKindCount() noexcept
@@ -73,35 +66,6 @@ HRESULT CKorvaneSubCommand::Create(ULONG nKind, CKorvaneExplorerCommand* pRoot, 
     pCommand->AddRef();
     *ppCommand = pCommand;
     return S_OK;
-}
-
-STDMETHODIMP CKorvaneSubCommand::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IExplorerCommand))
-        *ppv = static_cast<IExplorerCommand*>(this);
-    else if (IsEqualIID(riid, IID_IObjectWithSite))
-        *ppv = static_cast<IObjectWithSite*>(this);
-    else {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) CKorvaneSubCommand::AddRef()
-{
-    return static_cast<ULONG>(::InterlockedIncrement(&m_cRef));
-}
-
-STDMETHODIMP_(ULONG) CKorvaneSubCommand::Release()
-{
-    LONG cRef = ::InterlockedDecrement(&m_cRef);
-    if (cRef == 0)
-        delete this;
-    return static_cast<ULONG>(cRef);
 }
 
 bool CKorvaneSubCommand::Prepare(CCompareMenu& menu, IShellItemArray* psiItemArray)

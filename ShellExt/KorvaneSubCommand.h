@@ -6,25 +6,16 @@
 #include <shobjidl.h>
 #include "ComSupport.h"
 #include "KorvaneExplorerCommand.h"
-#include "ObjectWithSite.h"
+#include "ExplorerCommandObject.h"
 
 class CCompareMenu;
 
-class CKorvaneSubCommand final : public IExplorerCommand, public CObjectWithSite {
+class CKorvaneSubCommand final : public CExplorerCommandObject {
 public:
-    ~CKorvaneSubCommand() override;
-    CKorvaneSubCommand(const CKorvaneSubCommand&) = delete;
-    CKorvaneSubCommand& operator=(const CKorvaneSubCommand&) = delete;
-
     // The kinds, in the order the root enumerates them.
     static ULONG GetKindCount() noexcept;
     // A new command of kind nKind below pRoot, whose site it falls back on.
     static HRESULT Create(ULONG nKind, CKorvaneExplorerCommand* pRoot, IExplorerCommand** ppCommand) noexcept;
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     // IExplorerCommand
     STDMETHODIMP GetTitle(IShellItemArray* psiItemArray, LPWSTR* ppszName) override;
@@ -46,7 +37,6 @@ private:
     // The site's window, else the root's site's window (the host may set only the root's site).
     HWND GetOwnerWindow() const noexcept;
 
-    LONG m_cRef;
     const ULONG m_nKind;
     CUniqueInterface<CKorvaneExplorerCommand> m_pRoot;
 };

@@ -13,7 +13,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 winpath() { echo "Z:${1//\//\\}"; }
 dll=$(winpath "$build/ShellExt/KorvaneShellExt.dll")
 host="$build/tests/comserver-e2e/kvmenuhost.exe"
-cmdhost="$build/tests/explorercommand/kvcommandhost.exe"
 sample=$(winpath "$build/tests/comserver-e2e/kvsamplecompare.exe")
 work=$(mktemp -d)
 shots="$root/out/screenshots"
@@ -42,7 +41,7 @@ echo "== the comparison program received:"
 tr -d '\r' <"$work/record.txt"
 
 echo "== Windows 11 command for the same two files"
-wine "$cmdhost" "$(winpath "$work/old.txt")" "$(winpath "$work/new.txt")" | tr -d '\r'
+wine "$host" /command "$(winpath "$work/old.txt")" "$(winpath "$work/new.txt")" | tr -d '\r'
 
 echo "== context menu for $(winpath "$work/new.txt") with $(winpath "$work/old.txt") remembered"
 wine reg add "$key" /v FirstSelection /t REG_SZ /d "$(winpath "$work/old.txt")" /f >/dev/null
