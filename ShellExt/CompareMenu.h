@@ -4,6 +4,7 @@
 // help texts, and what each item does when chosen. The front ends only translate their host's
 // calls into these.
 #include <windows.h>
+#include <shellapi.h>
 #include "StringT.h"
 
 class CCompareMenu {
@@ -46,13 +47,26 @@ public:
     // a failure HRESULT: the program could not be started.
     HRESULT RunCommand(UINT nItemId, HWND hWndOwner, bool bAllowUI);
 
-    // The comparison program named by the product key's Korvane value; false when there is none.
+    // The comparison program named by the product key's Korvane value (REG_EXPAND_SZ expanded);
+    // false when there is none or it names no existing file.
     bool GetProgramPath(CStringW& strPath) const;
     // The program path (quoted unless it already is) followed by the text or binary switches.
     static CStringW BuildCommandLine(const CStringW& strProgram, int nText, const CStringW& strFile1,
                                      const CStringW& strFile2);
 
 protected:
+    // The two platform calls that start the program, replaceable by tests (wine never asks for
+    // elevation); null members put the system's own back.
+    struct StartCalls {
+        decltype(&::CreateProcessW) pfnCreateProcess;
+        decltype(&::ShellExecuteExW) pfnShellExecuteEx;
+    };
+    static void SetStartCalls(const StartCalls& calls);
+
+    // Starts the program with the command line made of its path and the two files, without
+    // waiting for it; shows the failure when bAllowUI. S_OK or the failure's HRESULT.
+    static HRESULT StartProgram(const CStringW& strProgram, int nText, const CStringW& strFile1,
+                                const CStringW& strFile2, HWND hWndOwner, bool bAllowUI);
     // Shows the file-open dialog, owned by hWndOwner if that is a window; true with the chosen
     // path when the user chose a file.
     bool AskForSecondFile(CStringW& strPath, HWND hWndOwner);

@@ -1,6 +1,8 @@
 #include "KorvaneShellExt.h"
 #include <shellapi.h>
+#include <algorithm>
 #include <new>
+#include "MenuPicture.h"
 #include "Module.h"
 #include "resource.h"
 #include "ShellExtModule.h"
@@ -99,35 +101,14 @@ CKorvaneShellExt::~CKorvaneShellExt()
     g_ShellExtModule.Unlock();
 }
 
-namespace {
-// The menu picture of every object of the process. A host may keep showing a menu after it
-// released the object that built it, so the picture lives until the module is unloaded.
-HBITMAP volatile s_hbmpMenu = nullptr;
-} // namespace
-
 HBITMAP CKorvaneShellExt::SharedMenuBitmap()
 {
-    if (HBITMAP hbmp = static_cast<HBITMAP>(::InterlockedCompareExchangePointer(
-            reinterpret_cast<PVOID volatile*>(&s_hbmpMenu), nullptr, nullptr)))
-        return hbmp;
-    // A DIB section keeps the picture's own 16 colours, so it draws on a display of any depth.
-    HBITMAP hLoaded = static_cast<HBITMAP>(::LoadImageW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDB_MENU),
-                                                        IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    if (!hLoaded)
-        return nullptr; // tried again by the next object
-    // Loaded without a lock: of two threads that raced, the first to publish wins.
-    if (PVOID pEarlier = ::InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&s_hbmpMenu),
-                                                             hLoaded, nullptr)) {
-        ::DeleteObject(hLoaded);
-        return static_cast<HBITMAP>(pEarlier);
-    }
-    return hLoaded;
+    return CMenuPicture::ForDpi(CMenuPicture::MenuDpi());
 }
 
 void CKorvaneShellExt::FreeSharedMenuBitmap()
 {
-    if (PVOID hbmp = ::InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&s_hbmpMenu), nullptr))
-        ::DeleteObject(static_cast<HBITMAP>(hbmp));
+    CMenuPicture::FreeAll();
 }
 
 // ---- IUnknown ----
@@ -269,17 +250,16 @@ HRESULT CKorvaneShellExt::DoInitialize(IDataObject* pDataObj)
     try {
         ResetSelection();
         for (UINT i = 0; i < nNames; ++i) {
-            WCHAR szName[MAX_PATH];
-            // A name that does not fit is passed over like a vanished path: cut short, it would
-            // name some other file.
+            // Names of any length: a selection deep in a synced folder easily passes MAX_PATH.
             UINT nLength = ::DragQueryFileW(hDrop, i, nullptr, 0);
-            if (nLength >= MAX_PATH)
-                continue;
-            if (::DragQueryFileW(hDrop, i, szName, MAX_PATH) == 0) {
+            CStringW strName;
+            if (nLength == 0 || ::DragQueryFileW(hDrop, i, strName.GetBuffer(static_cast<int>(nLength) + 1),
+                                                 nLength + 1) == 0) {
                 hr = E_INVALIDARG;
                 break;
             }
-            if (!TakeFile(szName))
+            strName.ReleaseBuffer(static_cast<int>(nLength));
+            if (!TakeFile(strName))
                 break;
         }
     } catch (...) {
@@ -289,17 +269,18 @@ HRESULT CKorvaneShellExt::DoInitialize(IDataObject* pDataObj)
     return hr;
 }
 
-STDMETHODIMP CKorvaneShellExt::QueryContextMenu(HMENU hMenu, UINT indexMenu, UINT idCmdFirst, UINT,
+STDMETHODIMP CKorvaneShellExt::QueryContextMenu(HMENU hMenu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
                                                 UINT uFlags)
 {
     try {
-        return DoQueryContextMenu(hMenu, indexMenu, idCmdFirst, uFlags);
+        return DoQueryContextMenu(hMenu, indexMenu, idCmdFirst, idCmdLast, uFlags);
     } catch (...) {
         return ResultOfException();
     }
 }
 
-HRESULT CKorvaneShellExt::DoQueryContextMenu(HMENU hMenu, UINT indexMenu, UINT idCmdFirst, UINT uFlags)
+HRESULT CKorvaneShellExt::DoQueryContextMenu(HMENU hMenu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
+                                             UINT uFlags)
 {
     if (uFlags & CMF_DEFAULTONLY)
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
@@ -307,19 +288,31 @@ HRESULT CKorvaneShellExt::DoQueryContextMenu(HMENU hMenu, UINT indexMenu, UINT i
     if (!Refresh())
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
 
-    return MAKE_HRESULT(SEVERITY_SUCCESS, 0, static_cast<USHORT>(BuildMenu(hMenu, indexMenu, idCmdFirst)));
+    return MAKE_HRESULT(SEVERITY_SUCCESS, 0,
+                        static_cast<USHORT>(BuildMenu(hMenu, indexMenu, idCmdFirst, idCmdLast)));
 }
 
-int CKorvaneShellExt::BuildMenu(HMENU hMenu, UINT nPosition, UINT nFirstCmdId)
+int CKorvaneShellExt::BuildMenu(HMENU hMenu, UINT nPosition, UINT nFirstCmdId, UINT nLastCmdId)
 {
-    const int nCount = GetItemCount();
+    // Ids past nLastCmdId belong to the next handler of the same menu: only the items that fit
+    // are inserted, and the host learns how many ids were used.
+    const ULONGLONG ullRoom =
+        nLastCmdId >= nFirstCmdId ? static_cast<ULONGLONG>(nLastCmdId) - nFirstCmdId + 1 : 0;
+    const int nCount = static_cast<int>(std::min<ULONGLONG>(GetItemCount(), ullRoom));
+    m_bmpMenu = SharedMenuBitmap(); // at the DPI the menu is drawn now
     for (int i = 0; i < nCount; ++i) {
         // Inserted whether or not the one before worked: the ids stay tied to the item order.
         ::InsertMenuW(hMenu, nPosition + i, MF_BYPOSITION | MF_STRING, nFirstCmdId + i,
                       GetItemText(GetItemId(i), true));
+        // The item's own bitmap: menus since Windows Vista draw it alpha-blended beside the text
+        // (Microsoft, "Visual Style Menus"), on light and dark menus alike; a check-mark bitmap
+        // would show as an opaque box.
+        MENUITEMINFOW mii = {};
+        mii.cbSize = sizeof(mii);
+        mii.fMask = MIIM_BITMAP;
+        mii.hbmpItem = m_bmpMenu;
+        ::SetMenuItemInfoW(hMenu, nPosition + i, TRUE, &mii);
     }
-    for (int i = 0; i < nCount; ++i)
-        ::SetMenuItemBitmaps(hMenu, nPosition + i, MF_BYPOSITION, m_bmpMenu, nullptr);
     return nCount;
 }
 
@@ -332,6 +325,14 @@ CStringW CKorvaneShellExt::GetHelpText(UINT_PTR nCmdIndex) const
 
 STDMETHODIMP CKorvaneShellExt::GetCommandString(UINT_PTR idCmd, UINT uType, UINT*, CHAR* pszName, UINT cchMax)
 {
+    // Validation asks whether the index is an item of the current menu.
+    if ((uType & ~GCS_UNICODE) == GCS_VALIDATEA) {
+        if (idCmd >= 0x10000 || GetItemId(static_cast<int>(idCmd)) == 0)
+            return S_FALSE;
+        if (uType == GCS_VALIDATEA)
+            return S_OK;
+        // The Unicode form still receives the item's help text, as it always has.
+    }
     // A bit test, as the shell's own handlers do: every Unicode request and the ANSI help text.
     if ((uType & (GCS_HELPTEXTA | GCS_UNICODE)) == 0)
         return E_INVALIDARG;

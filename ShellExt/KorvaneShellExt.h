@@ -47,21 +47,23 @@ public:
     STDMETHODIMP GetCommandString(UINT_PTR idCmd, UINT uType, UINT* pReserved, CHAR* pszName,
                                   UINT cchMax) override;
 
-    // Inserts the items of m_nMenuState from nPosition on; returns how many were inserted.
-    int BuildMenu(HMENU hMenu, UINT nPosition, UINT nFirstCmdId);
+    // Inserts the items of m_nMenuState from nPosition on, as many as have an id up to
+    // nLastCmdId; returns how many were inserted.
+    int BuildMenu(HMENU hMenu, UINT nPosition, UINT nFirstCmdId, UINT nLastCmdId);
     // The help text of a command index in the current menu state, or an empty text.
     CStringW GetHelpText(UINT_PTR nCmdIndex) const;
-    // Deletes the shared menu picture: at the module's unload only, when the host has let go of
+    // Deletes the shared menu pictures: at the module's unload only, when the host has let go of
     // every object and of the menus they built.
     static void FreeSharedMenuBitmap();
 
 protected:
     HRESULT DoInitialize(IDataObject* pDataObj);
-    HRESULT DoQueryContextMenu(HMENU hMenu, UINT indexMenu, UINT idCmdFirst, UINT uFlags);
-    // Bitmap 201, loaded once per process; null if it cannot be loaded (the items then have none).
+    HRESULT DoQueryContextMenu(HMENU hMenu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast, UINT uFlags);
+    // The items' picture at the calling thread's menu DPI, made once per size per process; null if
+    // it cannot be made (the items then have none).
     static HBITMAP SharedMenuBitmap();
 
-    HBITMAP m_bmpMenu; // the process's shared picture, owned by the module (SharedMenuBitmap)
+    HBITMAP m_bmpMenu; // the picture of the last menu built, owned by the module (SharedMenuBitmap)
 
 private:
     // The object's own, non-delegating unknown: what an aggregating outer object holds.

@@ -3,6 +3,7 @@
 #include "ShellExtFixture.h"
 #include "DialogAnswerer.h"
 #include <atomic>
+#include <filesystem>
 #include <chrono>
 #include <thread>
 
@@ -90,13 +91,79 @@ TEST_F(CommandTest, RememberThenCompareWithTheRememberedFile)
     EXPECT_EQ(L"", reg::GetString(L"FirstSelection"));
 }
 
-TEST_F(CommandTest, CompareClearsTheRememberedFileEvenWhenTheStartFails)
+// The product moved while Explorer still holds the extension: one message, owned by the host's
+// window and naming the program, and the marked file is still marked.
+TEST_F(CommandTest, FailedStartIsToldOnceAndKeepsTheRememberedFile)
 {
-    reg::SetString(L"Korvane", (m_scratch / L"missing\\korvane.exe").wstring());
-    reg::SetString(L"FirstSelection", MakeFile(L"first.txt"));
+    // Names no file: the program beside the module is tried, and is missing too.
+    reg::SetString(L"Korvane", (m_scratch / L"moved\\korvane.exe").wstring());
+    wchar_t module[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, module, MAX_PATH);
+    const std::wstring beside = (std::filesystem::path(module).parent_path() / L"korvane.exe").wstring();
+    std::wstring first = MakeFile(L"first.txt");
+    reg::SetString(L"FirstSelection", first);
     EXPECT_EQ(4, Prepare({MakeFile(L"second.txt")}));
-    EXPECT_EQ(S_FALSE, Invoke(0));
+    HWND hHost = ::CreateWindowExW(0, L"STATIC", L"Explorer stand-in", WS_OVERLAPPEDWINDOW, 0, 0, 320, 200,
+                                   nullptr, nullptr, nullptr, nullptr);
+    CDialogAnswerer message(L"");
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), InvokeWith(0, hHost, 0));
+    EXPECT_TRUE(message.Found());
+    EXPECT_EQ(hHost, message.Owner());
+    EXPECT_NE(std::wstring::npos, message.Text().find(beside)) << Utf8(message.Text());
+    EXPECT_EQ(first, reg::GetString(L"FirstSelection"));
+    ::DestroyWindow(hHost);
+
+    CDialogAnswerer none(L"");
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), InvokeWith(1, nullptr, CMIC_MASK_FLAG_NO_UI));
+    EXPECT_FALSE(none.Found());
+    EXPECT_EQ(first, reg::GetString(L"FirstSelection"));
+}
+
+namespace {
+// Windows' answer for a program whose manifest asks for administrator rights, which wine never gives.
+std::wstring g_shellFile, g_shellParameters;
+HWND g_shellOwner;
+DWORD g_shellError;
+BOOL WINAPI CreateProcessNeedingElevation(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                                          DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION)
+{
+    ::SetLastError(740); // ERROR_ELEVATION_REQUIRED
+    return FALSE;
+}
+BOOL WINAPI RecordingShellExecute(SHELLEXECUTEINFOW* pInfo)
+{
+    g_shellFile = pInfo->lpFile ? pInfo->lpFile : L"";
+    g_shellParameters = pInfo->lpParameters ? pInfo->lpParameters : L"";
+    g_shellOwner = pInfo->hwnd;
+    ::SetLastError(g_shellError);
+    return g_shellError == 0;
+}
+} // namespace
+
+TEST_F(CommandTest, ProgramNeedingElevationStartsThroughTheShellAskingForConsent)
+{
+    CTestableShellExt::SetStartCalls({&CreateProcessNeedingElevation, &RecordingShellExecute});
+    std::wstring first = MakeFile(L"first.txt"), second = MakeFile(L"second.txt");
+    reg::SetString(L"FirstSelection", first);
+    EXPECT_EQ(4, Prepare({second}));
+    HWND hHost = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 320, 200, nullptr,
+                                   nullptr, nullptr, nullptr);
+
+    // Consent declined: the user's own answer, so no message, and the file stays marked.
+    g_shellError = ERROR_CANCELLED;
+    CDialogAnswerer none(L"");
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CANCELLED), InvokeWith(0, hHost, 0));
+    EXPECT_EQ(first, reg::GetString(L"FirstSelection"));
+
+    g_shellError = 0;
+    EXPECT_EQ(S_OK, InvokeWith(1, hHost, 0));
+    EXPECT_FALSE(none.Found());
+    CTestableShellExt::SetStartCalls({nullptr, nullptr});
+    EXPECT_EQ(m_program, g_shellFile);
+    EXPECT_EQ(" /hex /f1 \"" + Utf8(first) + "\" /f2 \"" + Utf8(second) + "\"", Utf8(g_shellParameters));
+    EXPECT_EQ(hHost, g_shellOwner);
     EXPECT_EQ(L"", reg::GetString(L"FirstSelection"));
+    ::DestroyWindow(hHost);
 }
 
 TEST_F(CommandTest, PairRowsKeepTheSelectionOrder)
@@ -137,13 +204,24 @@ TEST_F(CommandTest, WithoutAUsableKorvaneValueTheProgramBesideTheModuleStarts)
     reg::SetString(L"Korvane", L"");
     EXPECT_EQ(S_OK, Invoke(0));
     EXPECT_EQ(1u, WaitForRecords(1).size());
-    reg::SetString(L"Korvane", L"C:\\" + std::wstring(200, L'k')); // longer than 199: not read
+    reg::SetString(L"Korvane", (m_scratch / L"uninstalled\\korvane.exe").wstring()); // names no file
     EXPECT_EQ(S_OK, Invoke(0));
     EXPECT_EQ(2u, WaitForRecords(2).size());
     reg::DeleteProductKey();
     EXPECT_EQ(S_OK, Invoke(0));
     EXPECT_EQ(std::vector<std::string>(3, Line("text", L"", L"")), WaitForRecords(3));
     ::DeleteFileW(beside.c_str());
+}
+
+TEST_F(CommandTest, ExpandableKorvaneValueAndLongNamesAsTheyStand)
+{
+    ::SetEnvironmentVariableW(L"KV_TEST_PROGRAMS", (m_scratch / L"Program Files").c_str());
+    const wchar_t value[] = L"%KV_TEST_PROGRAMS%\\Korvane\\korvane.exe";
+    reg::SetRaw(L"Korvane", REG_EXPAND_SZ, value, sizeof(value));
+    std::wstring deep = MakeDeepFile(300), other = MakeFile(L"b.txt");
+    EXPECT_EQ(2, Prepare({deep, other}));
+    EXPECT_EQ(S_OK, Invoke(0));
+    EXPECT_EQ(std::vector<std::string>({Line("text", deep, other)}), WaitForRecords());
 }
 
 TEST_F(CommandTest, DialogRowComparesWithTheChosenFileAndKeepsTheRememberedOne)
@@ -171,6 +249,17 @@ TEST_F(CommandTest, CancelledDialogStartsNothing)
     }
     EXPECT_TRUE(NothingRecorded());
     EXPECT_EQ(L"<missing>", reg::GetString(L"FirstSelection"));
+}
+
+TEST_F(CommandTest, FileDialogAcceptsOnlyAnExistingFile)
+{
+    EXPECT_EQ(3, Prepare({MakeFile(L"a.txt")}));
+    {
+        CDialogAnswerer refused((m_scratch / L"typed but missing.txt").wstring(), {}, true);
+        EXPECT_EQ(S_FALSE, Invoke(1));
+        EXPECT_TRUE(refused.Refused());
+    }
+    EXPECT_TRUE(NothingRecorded());
 }
 
 TEST_F(CommandTest, FileDialogLeavesTheCurrentDirectoryWhereItWas)
