@@ -353,7 +353,7 @@ TEST_F(ExplorerCommand, EachCommandDoesWhatTheClassicItemDoes)
     EXPECT_TRUE(EndsWith(lines[4], " /hex /f1 \"" + strOld8 + "\" /f2 \"" + strNew8 + "\"")) << lines[4];
 }
 
-TEST_F(ExplorerCommand, FileDialogIsOwnedByTheSiteWindow)
+TEST_F(ExplorerCommand, FileDialogAndFailureMessageAreOwnedByTheSiteWindow)
 {
     const std::wstring strOld = MakeFile(L"old.txt"), strChosen = MakeFile(L"chosen.txt");
     HWND hWnd = ::CreateWindowW(L"STATIC", L"host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 300, 200, nullptr,
@@ -380,6 +380,14 @@ TEST_F(ExplorerCommand, FileDialogIsOwnedByTheSiteWindow)
         CDialogAnswerer cancel(L"");
         EXPECT_EQ(InvokeShown({strOld}, L"Compare As Text...", nullptr), S_FALSE);
         EXPECT_EQ(cancel.Owner(), hWnd);
+    }
+    // No "no user interface" request exists here: a failed start is always told.
+    SetString(L"Korvane", (m_scratch / L"missing.exe").wstring());
+    {
+        CDialogAnswerer close(L"");
+        EXPECT_TRUE(FAILED(InvokeShown({strOld, strChosen}, L"Compare As Text")));
+        EXPECT_TRUE(close.Found());
+        EXPECT_EQ(close.Owner(), hWnd);
     }
     pWithSite->SetSite(nullptr);
     ::DestroyWindow(hWnd);
