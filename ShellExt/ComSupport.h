@@ -6,16 +6,14 @@
 #include <new>
 #include "UniqueHandle.h"
 
-template <typename T>
-struct InterfaceTraits {
+template <typename T> struct InterfaceTraits {
     using HandleType = T*;
     static HandleType Invalid() noexcept { return nullptr; }
     static void Close(HandleType p) noexcept { p->Release(); }
 };
 
 // One reference to an interface, released exactly once.
-template <typename T>
-class CUniqueInterface : public CUniqueHandle<InterfaceTraits<T>> {
+template <typename T> class CUniqueInterface : public CUniqueHandle<InterfaceTraits<T>> {
 public:
     CUniqueInterface() noexcept = default;
     // Takes a reference of its own on p.

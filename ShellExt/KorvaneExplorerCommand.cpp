@@ -47,7 +47,8 @@ CStringW CKorvaneExplorerCommand::GetIconLocation()
     // The module may sit in a folder whose path is longer than MAX_PATH.
     std::vector<WCHAR> path(MAX_PATH);
     for (;;) {
-        DWORD cch = ::GetModuleFileNameW(AfxGetInstanceHandle(), path.data(), static_cast<DWORD>(path.size()));
+        DWORD cch =
+            ::GetModuleFileNameW(AfxGetInstanceHandle(), path.data(), static_cast<DWORD>(path.size()));
         if (cch == 0)
             return CStringW();
         if (cch < path.size())

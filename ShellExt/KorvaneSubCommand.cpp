@@ -17,7 +17,8 @@ const SubCommandKind kKinds[] = {
     {IDS_COMPARE_TO_TEXT, {0x1558ebee, 0x7046, 0x4215, {0x9b, 0xdc, 0xfd, 0xdc, 0x39, 0x82, 0xce, 0x46}}},
     {IDS_COMPARE_TO_BINARY, {0x860cf711, 0x357c, 0x45bd, {0x8c, 0x99, 0x98, 0x0b, 0x61, 0x37, 0x87, 0xb6}}},
     {IDS_COMPARE_OTHER_TEXT, {0x8e33ad88, 0x1b3b, 0x4347, {0xbf, 0xa6, 0xfa, 0xd1, 0x7b, 0x91, 0x0c, 0x5d}}},
-    {IDS_COMPARE_OTHER_BINARY, {0x5afe7b50, 0x930a, 0x423b, {0x85, 0xbb, 0x32, 0x90, 0xac, 0x74, 0x0a, 0x7f}}},
+    {IDS_COMPARE_OTHER_BINARY,
+     {0x5afe7b50, 0x930a, 0x423b, {0x85, 0xbb, 0x32, 0x90, 0xac, 0x74, 0x0a, 0x7f}}},
     {IDS_COMPARE_PAIR_TEXT, {0xd1c135a7, 0x1c3a, 0x4b39, {0x8e, 0x13, 0x0f, 0x56, 0x4b, 0x39, 0x83, 0x83}}},
     {IDS_COMPARE_PAIR_BINARY, {0x7dbb68a5, 0x5599, 0x4fdb, {0xbd, 0x12, 0x87, 0x44, 0xbf, 0xc5, 0xff, 0x41}}},
 };
@@ -53,7 +54,8 @@ ULONG CKorvaneSubCommand::GetKindCount() noexcept
     return ARRAYSIZE(kKinds);
 }
 
-HRESULT CKorvaneSubCommand::Create(ULONG nKind, CKorvaneExplorerCommand* pRoot, IExplorerCommand** ppCommand) noexcept
+HRESULT CKorvaneSubCommand::Create(ULONG nKind, CKorvaneExplorerCommand* pRoot,
+                                   IExplorerCommand** ppCommand) noexcept
 {
     if (!ppCommand)
         return E_POINTER;
@@ -99,9 +101,11 @@ STDMETHODIMP CKorvaneSubCommand::GetTitle(IShellItemArray*, LPWSTR* ppszName)
         // The title names the remembered file, which the key holds whatever the selection.
         CCompareMenu menu;
         menu.Refresh();
-        // Menu markup, "&" doubled in the file name: the shell puts a command's title into the
-        // "Show more options" menu as a verb's display text, where a single "&" marks the access
-        // key and "&&" shows one "&"; Windows 11's own menu reads the title the same way.
+        // Menu markup, "&" doubled in the file name. A command's title is a verb's display text,
+        // which Microsoft documents as menu text whose "&" marks the access key ("&Do It" is
+        // chosen with D, "Creating Shortcut Menu Handlers"); "Show more options" shows the title
+        // so, where only "&&" shows an "&". Windows 11's own menu shows the same title and is
+        // documented no other way, so the title keeps the one documented form.
         return CopyToTaskMemory(menu.GetItemText(kKinds[m_nKind].nItemId, true), ppszName);
     } catch (...) {
         return ResultOfCurrentException();

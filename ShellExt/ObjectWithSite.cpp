@@ -32,8 +32,8 @@ HWND CObjectWithSite::WindowOfSite(IUnknown* pSite) noexcept
         return nullptr;
     HWND hWnd = nullptr;
     CUniqueInterface<IOleWindow> pWindow;
-    if (SUCCEEDED(pSite->QueryInterface(IID_IOleWindow, pWindow.PutVoid())) && SUCCEEDED(pWindow->GetWindow(&hWnd)) &&
-        hWnd)
+    if (SUCCEEDED(pSite->QueryInterface(IID_IOleWindow, pWindow.PutVoid())) &&
+        SUCCEEDED(pWindow->GetWindow(&hWnd)) && hWnd)
         return hWnd;
     // Explorer's sites hand out the window's shell browser (an IOleWindow) as the top-level
     // browser service rather than being windows themselves.

@@ -14,7 +14,8 @@ CSubCommandEnum::~CSubCommandEnum()
     g_ShellExtModule.Unlock();
 }
 
-HRESULT CSubCommandEnum::Create(CKorvaneExplorerCommand* pRoot, ULONG nPosition, IEnumExplorerCommand** ppEnum) noexcept
+HRESULT CSubCommandEnum::Create(CKorvaneExplorerCommand* pRoot, ULONG nPosition,
+                                IEnumExplorerCommand** ppEnum) noexcept
 {
     if (!ppEnum)
         return E_POINTER;

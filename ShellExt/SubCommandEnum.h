@@ -12,7 +12,8 @@ public:
     CSubCommandEnum& operator=(const CSubCommandEnum&) = delete;
 
     // A new enumeration of pRoot's sub-commands, starting at kind nPosition.
-    static HRESULT Create(CKorvaneExplorerCommand* pRoot, ULONG nPosition, IEnumExplorerCommand** ppEnum) noexcept;
+    static HRESULT Create(CKorvaneExplorerCommand* pRoot, ULONG nPosition,
+                          IEnumExplorerCommand** ppEnum) noexcept;
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;

@@ -4,6 +4,7 @@
 // is shown and what each command does, and the recorder standing in for the comparison program.
 #include <gtest/gtest.h>
 #include <shlobj.h>
+#include <shlguid.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -23,8 +24,9 @@ const wchar_t kCommandClassKey[] = L"CLSID\\{606485C3-F299-4A73-BD61-41773E2170D
 
 void SetDword(LPCWSTR lpszName, DWORD dwValue)
 {
-    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, kProductKey, lpszName, REG_DWORD, &dwValue, sizeof(dwValue)),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, kProductKey, lpszName, REG_DWORD, &dwValue, sizeof(dwValue)),
+        ERROR_SUCCESS);
 }
 
 void SetString(LPCWSTR lpszName, const std::wstring& strText)
@@ -66,6 +68,28 @@ public:
 
 private:
     HWND m_hWnd;
+};
+
+// A site that offers its window only as the top-level browser service, as Explorer's sites do.
+class CServiceSite final : public IServiceProvider {
+public:
+    explicit CServiceSite(CWindowSite& browser) : m_browser(browser) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IServiceProvider) ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP QueryService(REFGUID guidService, REFIID riid, void** ppv) override
+    {
+        *ppv = nullptr;
+        return IsEqualGUID(guidService, SID_STopLevelBrowser) ? m_browser.QueryInterface(riid, ppv)
+                                                              : E_NOINTERFACE;
+    }
+
+private:
+    CWindowSite& m_browser;
 };
 
 class ExplorerCommand : public ::testing::Test {
@@ -123,7 +147,8 @@ protected:
     {
         CUniqueInterface<IShellItemArray> pSelection = MakeShellItemArray(paths);
         EXPECT_TRUE(pSelection);
-        return pSelection ? Titles(ShownSubCommands(m_pRoot.Get(), pSelection.Get())) : std::vector<std::wstring>{};
+        return pSelection ? Titles(ShownSubCommands(m_pRoot.Get(), pSelection.Get()))
+                          : std::vector<std::wstring>{};
     }
     // The classic handler of the same DLL, given the files of the paths as Explorer gives them.
     static CUniqueInterface<IContextMenu> ClassicMenu(const std::vector<std::wstring>& paths, HMENU hMenu)
@@ -159,7 +184,8 @@ protected:
         return items;
     }
     // Invokes the shown sub-command of that title with the selection, as the menu does on a click.
-    HRESULT InvokeShown(const std::vector<std::wstring>& paths, const std::wstring& strTitle, IUnknown* pSite = nullptr)
+    HRESULT InvokeShown(const std::vector<std::wstring>& paths, const std::wstring& strTitle,
+                        IUnknown* pSite = nullptr)
     {
         CUniqueInterface<IShellItemArray> pSelection = MakeShellItemArray(paths);
         for (ShownCommand& shown : ShownSubCommands(m_pRoot.Get(), pSelection.Get())) {
@@ -248,13 +274,15 @@ TEST_F(ExplorerCommand, RootIsKorvaneWithTheMenuPictureShownWhileTheMenuIsSwitch
         STDMETHODIMP_(ULONG) AddRef() override { return 2; }
         STDMETHODIMP_(ULONG) Release() override { return 1; }
     } outer;
-    EXPECT_EQ(::CoCreateInstance(kClsidKorvaneExplorerCommand, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, &pv),
-              CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(
+        ::CoCreateInstance(kClsidKorvaneExplorerCommand, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, &pv),
+        CLASS_E_NOAGGREGATION);
 }
 
 TEST_F(ExplorerCommand, ShowsExactlyTheClassicItemsForEverySelection)
 {
-    const std::wstring strOld = MakeFile(L"old & new.txt"), strNew = MakeFile(L"new.txt"), strThird = MakeFile(L"3.txt");
+    const std::wstring strOld = MakeFile(L"old & new.txt"), strNew = MakeFile(L"new.txt"),
+                       strThird = MakeFile(L"3.txt");
     struct Case {
         std::vector<std::wstring> paths;
         const wchar_t* lpszRemembered;
@@ -266,8 +294,8 @@ TEST_F(ExplorerCommand, ShowsExactlyTheClassicItemsForEverySelection)
         {{strNew}, L"", {L"Select First Item to Compare", L"Compare As Text...", L"Compare As Binary..."}},
         {{kComputerItem, Folder(), strNew},
          strOld.c_str(),
-         {L"Compare to \"old && new.txt\" As Text", L"Compare to \"old && new.txt\" As Binary", L"Compare As Text...",
-          L"Compare As Binary..."}},
+         {L"Compare to \"old && new.txt\" As Text", L"Compare to \"old && new.txt\" As Binary",
+          L"Compare As Text...", L"Compare As Binary..."}},
         {{strOld, Folder(), strNew, strThird}, L"", {L"Compare As Text", L"Compare As Binary"}},
     };
     for (const Case& c : cases) {
@@ -356,8 +384,8 @@ TEST_F(ExplorerCommand, EachCommandDoesWhatTheClassicItemDoes)
 TEST_F(ExplorerCommand, FileDialogAndFailureMessageAreOwnedByTheSiteWindow)
 {
     const std::wstring strOld = MakeFile(L"old.txt"), strChosen = MakeFile(L"chosen.txt");
-    HWND hWnd = ::CreateWindowW(L"STATIC", L"host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 300, 200, nullptr,
-                                nullptr, nullptr, nullptr);
+    HWND hWnd = ::CreateWindowW(L"STATIC", L"host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 300, 200,
+                                nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(hWnd, nullptr);
     CWindowSite site(hWnd);
     {
@@ -372,10 +400,12 @@ TEST_F(ExplorerCommand, FileDialogAndFailureMessageAreOwnedByTheSiteWindow)
                                        fs::path(strChosen).u8string() + "\""))
         << lines[0];
 
-    // A host that sets only the root's site: the sub-commands use that one.
+    // A host that sets only the root's site, one that offers its window as a service: the
+    // sub-commands use that one.
+    CServiceSite services(site);
     CUniqueInterface<IObjectWithSite> pWithSite;
     ASSERT_EQ(m_pRoot->QueryInterface(IID_IObjectWithSite, pWithSite.PutVoid()), S_OK);
-    ASSERT_EQ(pWithSite->SetSite(&site), S_OK);
+    ASSERT_EQ(pWithSite->SetSite(&services), S_OK);
     {
         CDialogAnswerer cancel(L"");
         EXPECT_EQ(InvokeShown({strOld}, L"Compare As Text...", nullptr), S_FALSE);

@@ -18,8 +18,9 @@ CUniqueInterface<IShellItemArray> MakeShellItemArray(const std::vector<std::wstr
     std::vector<PCIDLIST_ABSOLUTE> raw;
     for (const std::wstring& path : paths) {
         CUniqueIdList list;
-        HRESULT hr = path == kComputerItem ? ::SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, list.Put())
-                                           : ::SHParseDisplayName(path.c_str(), nullptr, list.Put(), 0, nullptr);
+        HRESULT hr = path == kComputerItem
+                         ? ::SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, list.Put())
+                         : ::SHParseDisplayName(path.c_str(), nullptr, list.Put(), 0, nullptr);
         if (FAILED(hr))
             return {};
         raw.push_back(list.Get());
