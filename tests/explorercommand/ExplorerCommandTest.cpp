@@ -344,6 +344,20 @@ TEST_F(ExplorerCommand, SubCommandsCarryStableDistinctNamesTipsAndThePicture)
     EXPECT_EQ(nFetched, 2u);
     for (ULONG i = 0; i < nFetched; ++i)
         batch[i]->Release();
+
+    // Every object of the command holds the module: a sub-command the host keeps after the root
+    // and the enumeration are gone still keeps the DLL loaded.
+    auto pfnCanUnloadNow = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        ::GetProcAddress(::GetModuleHandleW(L"KorvaneShellExt.dll"), "DllCanUnloadNow"));
+    ASSERT_NE(pfnCanUnloadNow, nullptr);
+    CUniqueInterface<IExplorerCommand> pKept = std::move(first[7]);
+    first.clear();
+    again.clear();
+    pEnum.Reset();
+    m_pRoot.Reset();
+    EXPECT_EQ(pfnCanUnloadNow(), S_FALSE);
+    pKept.Reset();
+    EXPECT_EQ(pfnCanUnloadNow(), S_OK);
 }
 
 TEST_F(ExplorerCommand, EachCommandDoesWhatTheClassicItemDoes)
