@@ -98,8 +98,27 @@ void ShellExtTest::SetUp()
 void ShellExtTest::TearDown()
 {
     reg::DeleteProductKey();
-    std::error_code ec;
-    fs::remove_all(m_scratch, ec);
+    RemoveTree(L"\\\\?\\" + m_scratch.wstring());
+}
+
+// In the "\\\\?\\" form, so that folders deeper than MAX_PATH go too.
+void ShellExtTest::RemoveTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = ::FindFirstFileW((path + L"\\*").c_str(), &fd);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path + L"\\" + name);
+            else
+                ::DeleteFileW((path + L"\\" + name).c_str());
+        } while (::FindNextFileW(hFind, &fd));
+        ::FindClose(hFind);
+    }
+    ::RemoveDirectoryW(path.c_str());
 }
 
 std::wstring ShellExtTest::MakeFile(const std::wstring& name)

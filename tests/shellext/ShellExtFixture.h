@@ -74,6 +74,7 @@ protected:
 
     std::wstring MakeFile(const std::wstring& name); // full path of a new file in the scratch folder
     std::wstring MakeFolder(const std::wstring& name);
+    static void RemoveTree(const std::wstring& path);
     // A new file in folders of the scratch area nested until its full path is at least nLength
     // characters; its full path, without the "\\?\" form it had to be made with.
     std::wstring MakeDeepFile(size_t nLength, const std::wstring& name = L"deep.txt");
