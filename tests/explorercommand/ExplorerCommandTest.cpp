@@ -393,6 +393,12 @@ TEST_F(ExplorerCommand, EachCommandDoesWhatTheClassicItemDoes)
     lines = WaitForRecords(5);
     ASSERT_EQ(lines.size(), 5u); // remembering started nothing
     EXPECT_TRUE(EndsWith(lines[4], " /hex /f1 \"" + strOld8 + "\" /f2 \"" + strNew8 + "\"")) << lines[4];
+    SetString(L"FirstSelection", strNew);
+    EXPECT_EQ(InvokeShown({strOld}, L"Compare to \"new.txt\" As Text"), S_OK);
+    EXPECT_EQ(FirstSelection(), L"");
+    lines = WaitForRecords(6);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_TRUE(EndsWith(lines[5], " /text /f1 \"" + strNew8 + "\" /f2 \"" + strOld8 + "\"")) << lines[5];
 }
 
 TEST_F(ExplorerCommand, FileDialogAndFailureMessageAreOwnedByTheSiteWindow)
