@@ -1,6 +1,6 @@
 #pragma once
-// What the Windows 11 command's COM objects share: owners for interface pointers and for texts the
-// shell allocates with the task allocator, and the result for an exception stopped at a method.
+// What the extension's COM objects share: owners for interface pointers and for texts the shell
+// allocates with the task allocator, and the result for an exception stopped at a method.
 #include <windows.h>
 #include <objbase.h>
 #include <new>
