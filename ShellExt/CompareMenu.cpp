@@ -13,9 +13,10 @@ const WCHAR g_szProductKey[] = L"Software\\Halden Forge\\Korvane";
 #endif
 
 namespace {
+const WCHAR kProductName[] = L"Korvane";
 const WCHAR kValueMenuEnabled[] = L"ContextMenuEnabled";
 const WCHAR kValueFirstSelection[] = L"FirstSelection";
-const WCHAR kValueProgram[] = L"Korvane";
+const WCHAR* const kValueProgram = kProductName;
 const WCHAR kProgramFile[] = L"korvane.exe";
 
 // Item texts of each menu state, in menu order; 0 ends a row. Each help text is at id + 1.
@@ -104,7 +105,8 @@ void ShowStartFailure(HWND hWndOwner, const CStringW& strFile, DWORD dwError)
     CStringW strMessage;
     strMessage.Format(L"The comparison program could not be started:\n\n%s\n\n%s", strFile.GetString(),
                       szReason);
-    ::MessageBoxW(::IsWindow(hWndOwner) ? hWndOwner : nullptr, strMessage, L"Korvane", MB_OK | MB_ICONERROR);
+    ::MessageBoxW(::IsWindow(hWndOwner) ? hWndOwner : nullptr, strMessage, kProductName,
+                  MB_OK | MB_ICONERROR);
 }
 
 // The platform's starts, or a test's.

@@ -54,15 +54,15 @@ public:
     static CStringW BuildCommandLine(const CStringW& strProgram, int nText, const CStringW& strFile1,
                                      const CStringW& strFile2);
 
-protected:
-    // The two platform calls that start the program, replaceable by tests (wine never asks for
-    // elevation); null members put the system's own back.
+    // The two platform calls that start the program, replaceable by the tests of every front end
+    // (wine never asks for elevation); null members put the system's own back.
     struct StartCalls {
         decltype(&::CreateProcessW) pfnCreateProcess;
         decltype(&::ShellExecuteExW) pfnShellExecuteEx;
     };
     static void SetStartCalls(const StartCalls& calls);
 
+protected:
     // Starts the program with the command line made of its path and the two files, without
     // waiting for it; shows the failure when bAllowUI. S_OK or the failure's HRESULT.
     static HRESULT StartProgram(const CStringW& strProgram, int nText, const CStringW& strFile1,

@@ -177,8 +177,10 @@ UINT CMenuPicture::MenuDpi()
     // monitor it opens on, which for a context menu is the one under the pointer.
     using GetThreadContext = HANDLE(WINAPI*)(); // DPI_AWARENESS_CONTEXT
     using GetContextDpi = UINT(WINAPI*)(HANDLE);
-    auto pfnThreadContext = Resolve<GetThreadContext>(L"user32.dll", "GetThreadDpiAwarenessContext");
-    auto pfnContextDpi = Resolve<GetContextDpi>(L"user32.dll", "GetDpiFromDpiAwarenessContext");
+    // Looked up once per process: every menu asks.
+    static const auto pfnThreadContext =
+        Resolve<GetThreadContext>(L"user32.dll", "GetThreadDpiAwarenessContext");
+    static const auto pfnContextDpi = Resolve<GetContextDpi>(L"user32.dll", "GetDpiFromDpiAwarenessContext");
     if (pfnThreadContext && pfnContextDpi) {
         if (UINT nDpi = pfnContextDpi(pfnThreadContext()))
             return nDpi;
@@ -194,9 +196,14 @@ UINT CMenuPicture::MenuDpi()
                 return nDpiY;
         }
     }
-    CScreenDC dc;
-    int nDpi = dc.Get() ? ::GetDeviceCaps(dc.Get(), LOGPIXELSY) : 0;
-    return nDpi > 0 ? static_cast<UINT>(nDpi) : kDefaultDpi;
+    // Before Windows 10 every menu is drawn at the system's DPI, which changes only with a new
+    // sign-in: read once.
+    static const UINT s_nSystemDpi = [] {
+        CScreenDC dc;
+        int nDpi = dc.Get() ? ::GetDeviceCaps(dc.Get(), LOGPIXELSY) : 0;
+        return nDpi > 0 ? static_cast<UINT>(nDpi) : kDefaultDpi;
+    }();
+    return s_nSystemDpi;
 }
 
 int CMenuPicture::SizeForDpi(UINT nDpi)
@@ -205,7 +212,8 @@ int CMenuPicture::SizeForDpi(UINT nDpi)
         nDpi = kDefaultDpi;
     using GetMetricForDpi = int(WINAPI*)(int, UINT);
     int nSize = 0;
-    if (auto pfnMetric = Resolve<GetMetricForDpi>(L"user32.dll", "GetSystemMetricsForDpi"))
+    static const auto pfnMetric = Resolve<GetMetricForDpi>(L"user32.dll", "GetSystemMetricsForDpi");
+    if (pfnMetric)
         nSize = pfnMetric(SM_CXSMICON, nDpi);
     if (nSize <= 0)
         nSize = ::MulDiv(kSmallIconSize, static_cast<int>(std::min<UINT>(nDpi, 0x7FFF)), kDefaultDpi);

@@ -43,8 +43,6 @@ public:
     using CKorvaneShellExt::m_strFile1;
     using CKorvaneShellExt::m_strFile2;
     using CKorvaneShellExt::m_strFirstSelection;
-    using CKorvaneShellExt::SetStartCalls;
-    using CKorvaneShellExt::StartCalls;
     HBITMAP Bitmap() const { return m_bmpMenu; }
 };
 
