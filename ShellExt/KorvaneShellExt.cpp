@@ -2,6 +2,7 @@
 #include <shellapi.h>
 #include <algorithm>
 #include <new>
+#include "ComSupport.h"
 #include "MenuPicture.h"
 #include "Module.h"
 #include "resource.h"
@@ -74,18 +75,6 @@ bool IsWellFormedDropList(const void* pBlock, SIZE_T cbBlock)
                 return true;
     }
     return false;
-}
-
-// The COM result for an exception stopped at a method boundary.
-HRESULT ResultOfException()
-{
-    try {
-        throw;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
 }
 } // namespace
 
@@ -275,7 +264,7 @@ STDMETHODIMP CKorvaneShellExt::QueryContextMenu(HMENU hMenu, UINT indexMenu, UIN
     try {
         return DoQueryContextMenu(hMenu, indexMenu, idCmdFirst, idCmdLast, uFlags);
     } catch (...) {
-        return ResultOfException();
+        return ResultOfCurrentException();
     }
 }
 
@@ -356,7 +345,7 @@ STDMETHODIMP CKorvaneShellExt::GetCommandString(UINT_PTR idCmd, UINT uType, UINT
         ::lstrcpynA(pszName, strAnsi, static_cast<int>(cchMax));
         return S_OK;
     } catch (...) {
-        return ResultOfException();
+        return ResultOfCurrentException();
     }
 }
 
@@ -373,6 +362,6 @@ STDMETHODIMP CKorvaneShellExt::InvokeCommand(CMINVOKECOMMANDINFO* pici)
         return RunCommand(GetItemId(static_cast<int>(nVerb & 0xFFFF)), pici->hwnd,
                           (pici->fMask & CMIC_MASK_FLAG_NO_UI) == 0);
     } catch (...) {
-        return ResultOfException();
+        return ResultOfCurrentException();
     }
 }
