@@ -40,6 +40,7 @@ constexpr std::uint32_t kRegMultiSz = 7;
 constexpr long kErrorSuccess = 0;
 constexpr long kErrorFileNotFound = 2;
 constexpr long kErrorAccessDenied = 5;
+constexpr long kErrorNotEnoughMemory = 8;
 constexpr long kErrorInvalidParameter = 87;
 constexpr long kErrorInsufficientBuffer = 122;
 constexpr long kErrorMoreData = 234;
