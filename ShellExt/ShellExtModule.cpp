@@ -236,11 +236,17 @@ HRESULT CShellExtModule::UnregisterServer(BOOL bUnRegTypeLib, const CLSID* pCLSI
     return hr;
 }
 
+// A class of ours in the other view whose server is another file than this module. Where a view
+// is not kept apart (32-bit Windows; wine 8 for the user's classes) the "other" view shows our own
+// registration, which names this module.
 bool CShellExtModule::IsOtherBitnessRegistered(const CLSID* pCLSID)
 {
     const DWORD dwView = Platform().OtherBitnessView();
     if (dwView == 0)
         return false;
+    wchar_t szModule[MAX_PATH];
+    if (FAILED(GetModuleFileName(szModule)))
+        szModule[0] = L'\0';
     IRegistryPlatform& registry = Registry();
     bool bFound = false;
     ForEachRow(pCLSID, [&](const ClassEntry& entry) {
@@ -253,7 +259,13 @@ bool CShellExtModule::IsOtherBitnessRegistered(const CLSID* pCLSID)
         strKey += std::wstring(L"CLSID\\") + szClsid + L"\\InprocServer32";
         CPlatformKey key(registry);
         if (registry.OpenKey(CClassesRegistryView::ClassesRootKey(m_scope.bPerUser), strKey.c_str(),
-                             kv::kKeyRead | dwView, key.Put()) == 0)
+                             kv::kKeyRead | dwView, key.Put()) != 0)
+            return S_OK;
+        wchar_t szServer[MAX_PATH + 1] = {};
+        std::uint32_t dwType = 0;
+        std::uint32_t cbServer = sizeof szServer - sizeof(wchar_t); // the last character stays NUL
+        const long error = registry.QueryValue(key.Get(), nullptr, &dwType, szServer, &cbServer);
+        if (error == kv::kErrorMoreData || (error == 0 && ::_wcsicmp(szServer, szModule) != 0))
             bFound = true;
         return S_OK;
     });

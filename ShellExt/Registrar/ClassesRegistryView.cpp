@@ -131,6 +131,12 @@ long CClassesRegistryView::DeleteKey(RegKey parent, const wchar_t* name)
     }
 }
 
+long CClassesRegistryView::QueryValue(RegKey key, const wchar_t* name, std::uint32_t* type, void* data,
+                                      std::uint32_t* cbData)
+{
+    return m_inner.QueryValue(key, name, type, data, cbData);
+}
+
 long CClassesRegistryView::EnumKey(RegKey key, std::uint32_t index, wchar_t* name, std::uint32_t* cchName)
 {
     return m_inner.EnumKey(key, index, name, cchName);

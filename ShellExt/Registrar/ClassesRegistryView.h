@@ -26,6 +26,8 @@ public:
                   std::uint32_t cbData) override;
     // A kept key or value answers success untouched, as a NoRemove line would leave it.
     long DeleteValue(RegKey key, const wchar_t* name) override;
+    long QueryValue(RegKey key, const wchar_t* name, std::uint32_t* type, void* data,
+                    std::uint32_t* cbData) override;
     long DeleteKey(RegKey parent, const wchar_t* name) override;
     long EnumKey(RegKey key, std::uint32_t index, wchar_t* name, std::uint32_t* cchName) override;
     long CloseKey(RegKey key) override;

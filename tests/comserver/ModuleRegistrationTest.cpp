@@ -222,7 +222,8 @@ TEST_F(ModuleRegistration, SharedKeysStayWhileTheOtherBitnessIsRegistered)
 {
     ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
     const std::wstring strOtherClass = L"Wow6432Node\\" + kClassKey + L"\\InprocServer32";
-    registry.CreatePath(RegRoot::ClassesRoot, strOtherClass);
+    const std::wstring strOtherDll = L"C:\\Program Files (x86)\\Korvane\\KorvaneShellExt.dll";
+    registry.SetString(RegRoot::ClassesRoot, strOtherClass, L"", strOtherDll);
     log.clear();
     ASSERT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
     EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kClassKey));
@@ -235,9 +236,10 @@ TEST_F(ModuleRegistration, SharedKeysStayWhileTheOtherBitnessIsRegistered)
     EXPECT_EQ(Text(RegRoot::ClassesRoot, kHandlerKey), kClsid);
     typeLibs.hrRegister = S_OK;
 
-    // The last build to go takes them.
+    // The last build to go takes them. A view that is not kept apart shows this module's own class,
+    // which is no other build.
     ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
-    registry.CMemoryRegistry::DeleteKey(kv::RootKey(RegRoot::ClassesRoot), strOtherClass.c_str());
+    registry.SetString(RegRoot::ClassesRoot, strOtherClass, L"", platform.strModule);
     ASSERT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
     EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey));
     EXPECT_EQ(log.back(), L"typelib unregister");
@@ -245,7 +247,7 @@ TEST_F(ModuleRegistration, SharedKeysStayWhileTheOtherBitnessIsRegistered)
     // Where there is no other view (32-bit Windows) nothing is kept for it.
     platform.dwOtherView = 0;
     ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
-    registry.CreatePath(RegRoot::ClassesRoot, strOtherClass);
+    registry.SetString(RegRoot::ClassesRoot, strOtherClass, L"", strOtherDll);
     ASSERT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
     EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey));
 }
