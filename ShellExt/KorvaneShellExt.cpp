@@ -4,6 +4,7 @@
 #include "EMRegistryKey.h"
 #include "FileDialog.h"
 #include "Module.h"
+#include "PackagedMenuCheck.h"
 #include "resource.h"
 #include "ShellExtModule.h"
 #include "TypeInfoHolder.h"
@@ -323,6 +324,9 @@ STDMETHODIMP CKorvaneShellExt::QueryContextMenu(HMENU hMenu, UINT indexMenu, UIN
 HRESULT CKorvaneShellExt::DoQueryContextMenu(HMENU hMenu, UINT indexMenu, UINT idCmdFirst, UINT uFlags)
 {
     if (uFlags & CMF_DEFAULTONLY)
+        return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
+    // Windows 11 shows the same commands from the extension's package: not twice.
+    if (IsPackagedMenuRegistered())
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
 
     CEMRegistryKey key;
