@@ -73,24 +73,22 @@ void CClassesRegistryView::Remember(RegKey parent, const wchar_t* name, RegKey k
 
 long CClassesRegistryView::OpenKey(RegKey parent, const wchar_t* name, std::uint32_t access, RegKey* result)
 {
-    try {
-        std::wstring innerName;
-        const RegKey innerParent = Parent(parent, name, innerName);
-        const long error = m_inner.OpenKey(innerParent, innerName.c_str(), access, result);
-        if (error == kErrorSuccess)
-            Remember(parent, name, *result);
-        return error;
-    } catch (const std::bad_alloc&) {
-        return kErrorNotEnoughMemory;
-    }
+    return OpenOrCreate(false, parent, name, access, result);
 }
 
 long CClassesRegistryView::CreateKey(RegKey parent, const wchar_t* name, std::uint32_t access, RegKey* result)
 {
+    return OpenOrCreate(true, parent, name, access, result);
+}
+
+long CClassesRegistryView::OpenOrCreate(bool bCreate, RegKey parent, const wchar_t* name, std::uint32_t access,
+                                        RegKey* result)
+{
     try {
         std::wstring innerName;
         const RegKey innerParent = Parent(parent, name, innerName);
-        const long error = m_inner.CreateKey(innerParent, innerName.c_str(), access, result);
+        const long error = bCreate ? m_inner.CreateKey(innerParent, innerName.c_str(), access, result)
+                                   : m_inner.OpenKey(innerParent, innerName.c_str(), access, result);
         if (error == kErrorSuccess)
             Remember(parent, name, *result);
         return error;

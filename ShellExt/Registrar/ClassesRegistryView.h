@@ -50,6 +50,7 @@ private:
     // The path below the classes root of parent\name, if parent is known to lie below it.
     bool PathBelowClasses(RegKey parent, const wchar_t* name, std::wstring& path) const;
     void Remember(RegKey parent, const wchar_t* name, RegKey key);
+    long OpenOrCreate(bool bCreate, RegKey parent, const wchar_t* name, std::uint32_t access, RegKey* result);
 
     IRegistrarPlatform& m_inner;
     const bool m_bPerUser;
