@@ -5,11 +5,11 @@ namespace {
 // Windows 11's first build: from here on Explorer's menu shows packaged commands at its top level.
 constexpr DWORD kFirstWindows11Build = 22000;
 
-template <typename F>
-F SystemFunction(const wchar_t* pszModule, const char* pszName)
+template <typename F> F SystemFunction(const wchar_t* pszModule, const char* pszName)
 {
     HMODULE hModule = ::GetModuleHandleW(pszModule);
-    return hModule ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(hModule, pszName))) : nullptr;
+    return hModule ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(hModule, pszName)))
+                   : nullptr;
 }
 
 DWORD TrueBuildNumber()

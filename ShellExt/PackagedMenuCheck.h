@@ -28,8 +28,8 @@ bool IsPackagedMenuRegistered();
 struct CPackagedMenuCalls {
     DWORD (*pfnGetBuildNumber)();
     LONG(WINAPI* pfnPackageFamilyNameFromId)(const CPackageIdentity* pId, UINT32* pcchName, PWSTR pszName);
-    LONG(WINAPI* pfnGetPackagesByPackageFamily)(PCWSTR pszFamily, UINT32* pnCount, PWSTR* ppszFullNames,
-                                               UINT32* pcchBuffer, WCHAR* pBuffer);
+    LONG(WINAPI* pfnGetPackagesByPackageFamily)
+    (PCWSTR pszFamily, UINT32* pnCount, PWSTR* ppszFullNames, UINT32* pcchBuffer, WCHAR* pBuffer);
 };
 // Answers the calls in use before; null members stand for functions the system lacks.
 CPackagedMenuCalls SetPackagedMenuCalls(const CPackagedMenuCalls& calls);

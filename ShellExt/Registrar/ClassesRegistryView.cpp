@@ -9,7 +9,10 @@ using namespace kv;
 namespace {
 const wchar_t kUserClasses[] = L"Software\\Classes";
 
-bool IsClassesRoot(RegKey key) { return key == RootKey(RegRoot::ClassesRoot); }
+bool IsClassesRoot(RegKey key)
+{
+    return key == RootKey(RegRoot::ClassesRoot);
+}
 } // namespace
 
 CClassesRegistryView::CClassesRegistryView(IRegistrarPlatform& inner, bool bPerUser, bool bKeepSharedKeys)
@@ -46,7 +49,8 @@ RegKey CClassesRegistryView::Parent(RegKey parent, const wchar_t* name, std::wst
     innerName = name != nullptr ? name : L"";
     if (!m_bPerUser || !IsClassesRoot(parent))
         return parent;
-    innerName = innerName.empty() ? std::wstring(kUserClasses) : std::wstring(kUserClasses) + L"\\" + innerName;
+    innerName =
+        innerName.empty() ? std::wstring(kUserClasses) : std::wstring(kUserClasses) + L"\\" + innerName;
     return RootKey(RegRoot::CurrentUser);
 }
 
@@ -81,8 +85,8 @@ long CClassesRegistryView::CreateKey(RegKey parent, const wchar_t* name, std::ui
     return OpenOrCreate(true, parent, name, access, result);
 }
 
-long CClassesRegistryView::OpenOrCreate(bool bCreate, RegKey parent, const wchar_t* name, std::uint32_t access,
-                                        RegKey* result)
+long CClassesRegistryView::OpenOrCreate(bool bCreate, RegKey parent, const wchar_t* name,
+                                        std::uint32_t access, RegKey* result)
 {
     try {
         std::wstring innerName;

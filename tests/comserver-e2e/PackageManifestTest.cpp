@@ -28,8 +28,7 @@ struct Manifest {
     }
 };
 
-template <typename T>
-struct CReleaser {
+template <typename T> struct CReleaser {
     T* p = nullptr;
     ~CReleaser()
     {
@@ -65,7 +64,8 @@ Manifest ReadManifest(const std::wstring& strPath)
         reader.p->GetNamespaceUri(&pszNamespace, nullptr);
         const std::wstring strElement = std::wstring(pszNamespace) + L"|" + pszName;
         Attributes attributes;
-        for (HRESULT hr = reader.p->MoveToFirstAttribute(); hr == S_OK; hr = reader.p->MoveToNextAttribute()) {
+        for (HRESULT hr = reader.p->MoveToFirstAttribute(); hr == S_OK;
+             hr = reader.p->MoveToNextAttribute()) {
             reader.p->GetLocalName(&pszName, nullptr);
             reader.p->GetValue(&pszValue, nullptr);
             attributes[pszName] = pszValue;
@@ -81,11 +81,14 @@ std::wstring FileVersionOf(const std::wstring& strFile)
     std::string block(::GetFileVersionInfoSizeW(strFile.c_str(), &dwHandle), '\0');
     VS_FIXEDFILEINFO* pInfo = nullptr;
     UINT cb = 0;
-    if (block.empty() || !::GetFileVersionInfoW(strFile.c_str(), 0, static_cast<DWORD>(block.size()), &block[0]) ||
+    if (block.empty() ||
+        !::GetFileVersionInfoW(strFile.c_str(), 0, static_cast<DWORD>(block.size()), &block[0]) ||
         !::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&pInfo), &cb))
         return L"<none>";
-    return std::to_wstring(HIWORD(pInfo->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(pInfo->dwFileVersionMS)) +
-           L"." + std::to_wstring(HIWORD(pInfo->dwFileVersionLS)) + L"." + std::to_wstring(LOWORD(pInfo->dwFileVersionLS));
+    return std::to_wstring(HIWORD(pInfo->dwFileVersionMS)) + L"." +
+           std::to_wstring(LOWORD(pInfo->dwFileVersionMS)) + L"." +
+           std::to_wstring(HIWORD(pInfo->dwFileVersionLS)) + L"." +
+           std::to_wstring(LOWORD(pInfo->dwFileVersionLS));
 }
 
 std::wstring Upper(std::wstring str)

@@ -84,7 +84,9 @@ TEST_F(PackagedMenu, TheClassicMenuAddsNothingWhileThePackageShowsTheCommands)
     for (UINT32 nPackages : {1u, 0u}) {
         g_nPackages = nPackages;
         IShellExtInit* pInit = nullptr;
-        ASSERT_EQ(CKorvaneShellExt::CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&pInit)), S_OK);
+        ASSERT_EQ(
+            CKorvaneShellExt::CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&pInit)),
+            S_OK);
         CDataObjectDouble* pData = new CDataObjectDouble({szFile});
         EXPECT_EQ(pInit->Initialize(nullptr, pData, nullptr), S_OK);
         pData->Release();
