@@ -3,6 +3,8 @@
 #include <vector>
 
 namespace {
+const DWORD kFileNameChars = 0x8000;
+
 // The process's current directory, put back when the scope ends. The system's dialog moves it to
 // every folder the user browses to, cancelled or not (OFN_NOCHANGEDIR is documented as having no
 // effect on the open dialog); in a host such as Explorer that keeps the folder in use and hands it
@@ -35,10 +37,10 @@ private:
 
 CFileDialog::CFileDialog(BOOL bOpenFileDialog, LPCTSTR lpszDefExt, LPCTSTR lpszFileName, DWORD dwFlags,
                          LPCTSTR lpszFilter, HWND hWndParent)
-    : m_ofn(), m_bOpenFileDialog(bOpenFileDialog), m_szFileName()
+    : m_ofn(), m_bOpenFileDialog(bOpenFileDialog), m_fileName(kFileNameChars, _T('\0'))
 {
     if (lpszFileName)
-        ::lstrcpyn(m_szFileName, lpszFileName, MAX_PATH);
+        ::lstrcpyn(m_fileName.data(), lpszFileName, static_cast<int>(m_fileName.size()));
     if (lpszDefExt)
         m_strDefExt = lpszDefExt;
     if (lpszFilter) {
@@ -54,8 +56,8 @@ CFileDialog::CFileDialog(BOOL bOpenFileDialog, LPCTSTR lpszDefExt, LPCTSTR lpszF
 
     m_ofn.lStructSize = sizeof(m_ofn);
     m_ofn.hwndOwner = hWndParent;
-    m_ofn.lpstrFile = m_szFileName;
-    m_ofn.nMaxFile = MAX_PATH;
+    m_ofn.lpstrFile = m_fileName.data();
+    m_ofn.nMaxFile = static_cast<DWORD>(m_fileName.size());
     m_ofn.lpstrDefExt = m_strDefExt.empty() ? nullptr : m_strDefExt.c_str();
     m_ofn.lpstrFilter = m_strFilter.empty() ? nullptr : m_strFilter.c_str();
     m_ofn.nFilterIndex = m_strFilter.empty() ? 0 : 1;
@@ -66,16 +68,16 @@ INT_PTR CFileDialog::DoModal()
 {
     // The members may have moved since construction only if the caller changed m_ofn; point the
     // record at our buffers again so the dialog always writes inside them.
-    m_ofn.lpstrFile = m_szFileName;
-    m_ofn.nMaxFile = MAX_PATH;
+    m_ofn.lpstrFile = m_fileName.data();
+    m_ofn.nMaxFile = static_cast<DWORD>(m_fileName.size());
     CCurrentDirectoryScope keepDirectory;
     BOOL bOk = m_bOpenFileDialog ? ::GetOpenFileName(&m_ofn) : ::GetSaveFileName(&m_ofn);
     if (!bOk)
-        m_szFileName[0] = _T('\0');
+        m_fileName[0] = _T('\0');
     return bOk ? IDOK : IDCANCEL;
 }
 
 CString CFileDialog::GetPathName() const
 {
-    return CString(m_szFileName);
+    return CString(m_fileName.data());
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commdlg.h>
 #include <string>
+#include <vector>
 #include "StringT.h"
 
 class CFileDialog {
@@ -26,5 +27,7 @@ private:
     BOOL m_bOpenFileDialog;
     std::basic_string<TCHAR> m_strFilter; // the filter with its bars turned into terminators
     std::basic_string<TCHAR> m_strDefExt;
-    TCHAR m_szFileName[MAX_PATH];
+    // Room for the longest path the system has (32,767 characters): a path beyond MAX_PATH that
+    // the dialog returns is the user's choice, not a failure.
+    std::vector<TCHAR> m_fileName;
 };

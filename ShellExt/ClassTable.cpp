@@ -1,5 +1,6 @@
 #include "ClassTable.h"
 #include "ClassFactory.h"
+#include "KorvaneExplorerCommand.h"
 #include "KorvaneShellExt.h"
 
 namespace {
@@ -20,10 +21,21 @@ constexpr ClassEntry MakeRow()
             &ObjectMainNothing};
 }
 
+constexpr ClassEntry MakeExplorerCommandRow()
+{
+    return {&CLSID_KorvaneExplorerCommand,
+            &UpdateKorvaneExplorerCommandRegistry,
+            &CClassFactory::CreateClassObject,
+            &CKorvaneExplorerCommand::CreateInstance,
+            nullptr,
+            &GetNoCategories,
+            &ObjectMainNothing};
+}
+
 ClassEntry s_autoRow = MakeRow();
 } // namespace
 
-ClassEntry g_ClassEntries[2] = {MakeRow(), {}};
+ClassEntry g_ClassEntries[3] = {MakeRow(), MakeExplorerCommandRow(), {}};
 ClassEntry* g_pAutoClassEntries[1] = {&s_autoRow};
 
 ClassEntry** AutoClassTableBegin()
@@ -39,4 +51,9 @@ ClassEntry** AutoClassTableEnd()
 HRESULT UpdateKorvaneShellExtRegistry(BOOL bRegister)
 {
     return g_ShellExtModule.UpdateRegistryFromResource(IDR_KORVANESHELLEXT, bRegister);
+}
+
+HRESULT UpdateKorvaneExplorerCommandRegistry(BOOL bRegister)
+{
+    return g_ShellExtModule.UpdateRegistryFromResource(IDR_KORVANEEXPLORERCOMMAND, bRegister);
 }

@@ -1,4 +1,5 @@
 #include "EMRegistryKey.h"
+#include <vector>
 
 LONG CEMRegistryKey::CreateKey(HKEY hRoot, LPCWSTR lpszPath)
 {
@@ -16,29 +17,44 @@ DWORD CEMRegistryKey::QueryDword(LPCWSTR lpszName, DWORD dwDefault) const
 {
     DWORD dwValue = 0; // a shorter value leaves the rest zero rather than undefined
     DWORD cbData = sizeof(dwValue);
-    if (::RegQueryValueExW(m_hKey.Get(), lpszName, nullptr, nullptr, reinterpret_cast<BYTE*>(&dwValue), &cbData) !=
-        ERROR_SUCCESS)
+    if (::RegQueryValueExW(m_hKey.Get(), lpszName, nullptr, nullptr, reinterpret_cast<BYTE*>(&dwValue),
+                           &cbData) != ERROR_SUCCESS)
         return dwDefault;
     return dwValue;
 }
 
-CStringW CEMRegistryKey::QueryString(LPCWSTR lpszName, LPCWSTR lpszDefault) const
+CStringW CEMRegistryKey::QueryString(LPCWSTR lpszName, LPCWSTR lpszDefault, DWORD* pdwType) const
 {
-    // One spare character: a value stored without its terminator (or of another type, or of an
-    // odd size) still ends inside the buffer.
-    WCHAR szValue[kStringBytes / sizeof(WCHAR) + 1] = {};
-    DWORD cbData = kStringBytes;
-    if (::RegQueryValueExW(m_hKey.Get(), lpszName, nullptr, nullptr, reinterpret_cast<BYTE*>(szValue), &cbData) !=
-        ERROR_SUCCESS)
-        return CStringW(lpszDefault);
-    szValue[cbData / sizeof(WCHAR)] = L'\0';
-    return CStringW(szValue);
+    if (pdwType)
+        *pdwType = REG_NONE;
+    DWORD dwType = REG_NONE;
+    DWORD cbData = 0;
+    LONG lResult = ::RegQueryValueExW(m_hKey.Get(), lpszName, nullptr, &dwType, nullptr, &cbData);
+    // Another program may write a longer value between asking the size and reading: then the
+    // size is asked again. A few rounds, so a value rewritten without pause cannot hold us here.
+    for (int nRound = 0; nRound < 8 && (lResult == ERROR_SUCCESS || lResult == ERROR_MORE_DATA); ++nRound) {
+        // Two spare characters: a value stored without its terminator (or of another type, or of
+        // an odd size) still ends inside the buffer.
+        std::vector<WCHAR> buffer(cbData / sizeof(WCHAR) + 2, L'\0');
+        DWORD cbRead = cbData;
+        lResult = ::RegQueryValueExW(m_hKey.Get(), lpszName, nullptr, &dwType,
+                                     reinterpret_cast<BYTE*>(buffer.data()), &cbRead);
+        if (lResult == ERROR_SUCCESS) {
+            buffer[cbRead / sizeof(WCHAR)] = L'\0';
+            if (pdwType)
+                *pdwType = dwType;
+            return CStringW(buffer.data());
+        }
+        cbData = cbRead; // the size the value has now
+    }
+    return CStringW(lpszDefault);
 }
 
 LONG CEMRegistryKey::SetString(LPCWSTR lpszName, LPCWSTR lpszText)
 {
     DWORD cbData = static_cast<DWORD>((::lstrlenW(lpszText) + 1) * sizeof(WCHAR));
-    return ::RegSetValueExW(m_hKey.Get(), lpszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(lpszText), cbData);
+    return ::RegSetValueExW(m_hKey.Get(), lpszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(lpszText),
+                            cbData);
 }
 
 void CEMRegistryKey::Close()

@@ -17,16 +17,14 @@ public:
     bool OpenKeyForQuery(LPCWSTR lpszPath);
     // The first 4 bytes of the value whatever its type; dwDefault when it cannot be read.
     DWORD QueryDword(LPCWSTR lpszName, DWORD dwDefault) const;
-    // At most 199 characters whatever the stored type; lpszDefault when the value cannot be read
-    // or is longer.
-    CStringW QueryString(LPCWSTR lpszName, LPCWSTR lpszDefault) const;
+    // The text of any length the value holds, whatever the stored type, up to its first
+    // terminator; lpszDefault when the value cannot be read. pdwType, if given, receives the
+    // stored type (REG_NONE with the default).
+    CStringW QueryString(LPCWSTR lpszName, LPCWSTR lpszDefault, DWORD* pdwType = nullptr) const;
     LONG SetString(LPCWSTR lpszName, LPCWSTR lpszText);
     void Close();
 
     HKEY GetHandle() const { return m_hKey.Get(); }
-
-    // The size in bytes QueryString reads into: 199 characters and the terminator.
-    static const DWORD kStringBytes = 400;
 
 private:
     CUniqueRegKey m_hKey;

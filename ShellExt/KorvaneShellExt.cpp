@@ -1,30 +1,15 @@
 #include "KorvaneShellExt.h"
 #include <shellapi.h>
+#include <algorithm>
 #include <new>
-#include "EMRegistryKey.h"
-#include "FileDialog.h"
+#include "MenuPicture.h"
 #include "Module.h"
 #include "PackagedMenuCheck.h"
 #include "resource.h"
 #include "ShellExtModule.h"
 #include "TypeInfoHolder.h"
 
-const WCHAR g_szProductKey[] = L"Software\\Halden Forge\\Korvane";
-
 namespace {
-const WCHAR kValueMenuEnabled[] = L"ContextMenuEnabled";
-const WCHAR kValueFirstSelection[] = L"FirstSelection";
-const WCHAR kValueProgram[] = L"Korvane";
-const WCHAR kProgramFile[] = L"korvane.exe";
-
-// Item texts of each menu state, in menu order; 0 ends a row. Each help text is at id + 1.
-const UINT kMenuItems[4][4] = {
-    {IDS_RUN},
-    {IDS_SELECT_FIRST, IDS_COMPARE_OTHER_TEXT, IDS_COMPARE_OTHER_BINARY},
-    {IDS_COMPARE_TO_TEXT, IDS_COMPARE_TO_BINARY, IDS_COMPARE_OTHER_TEXT, IDS_COMPARE_OTHER_BINARY},
-    {IDS_COMPARE_PAIR_TEXT, IDS_COMPARE_PAIR_BINARY},
-};
-
 // A storage medium handed out by the data object, released on every return path.
 class CStgMedium {
 public:
@@ -106,8 +91,7 @@ HRESULT ResultOfException()
 } // namespace
 
 CKorvaneShellExt::CKorvaneShellExt(IUnknown* pUnkOuter)
-    : m_nFileCount(0), m_bmpMenu(nullptr), m_nMenuState(MENU_STATE_RUN), m_cRef(0), m_pUnkOuter(pUnkOuter),
-      m_inner(*this)
+    : m_bmpMenu(nullptr), m_cRef(0), m_pUnkOuter(pUnkOuter), m_inner(*this)
 {
     g_ShellExtModule.Lock(); // the module is not unloaded while an object lives
     m_bmpMenu = SharedMenuBitmap();
@@ -118,35 +102,14 @@ CKorvaneShellExt::~CKorvaneShellExt()
     g_ShellExtModule.Unlock();
 }
 
-namespace {
-// The menu picture of every object of the process. A host may keep showing a menu after it
-// released the object that built it, so the picture lives until the module is unloaded.
-HBITMAP volatile s_hbmpMenu = nullptr;
-} // namespace
-
 HBITMAP CKorvaneShellExt::SharedMenuBitmap()
 {
-    if (HBITMAP hbmp = static_cast<HBITMAP>(::InterlockedCompareExchangePointer(
-            reinterpret_cast<PVOID volatile*>(&s_hbmpMenu), nullptr, nullptr)))
-        return hbmp;
-    // A DIB section keeps the picture's own 16 colours, so it draws on a display of any depth.
-    HBITMAP hLoaded = static_cast<HBITMAP>(::LoadImageW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDB_MENU),
-                                                        IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    if (!hLoaded)
-        return nullptr; // tried again by the next object
-    // Loaded without a lock: of two threads that raced, the first to publish wins.
-    if (PVOID pEarlier = ::InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&s_hbmpMenu),
-                                                             hLoaded, nullptr)) {
-        ::DeleteObject(hLoaded);
-        return static_cast<HBITMAP>(pEarlier);
-    }
-    return hLoaded;
+    return CMenuPicture::ForDpi(CMenuPicture::MenuDpi());
 }
 
 void CKorvaneShellExt::FreeSharedMenuBitmap()
 {
-    if (PVOID hbmp = ::InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&s_hbmpMenu), nullptr))
-        ::DeleteObject(static_cast<HBITMAP>(hbmp));
+    CMenuPicture::FreeAll();
 }
 
 // ---- IUnknown ----
@@ -177,7 +140,8 @@ HRESULT CKorvaneShellExt::InternalQueryInterface(REFIID riid, void** ppv)
 {
     if (!ppv)
         return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKorvaneShellExt) || IsEqualIID(riid, IID_IDispatch))
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKorvaneShellExt) ||
+        IsEqualIID(riid, IID_IDispatch))
         *ppv = static_cast<IKorvaneShellExt*>(this);
     else if (IsEqualIID(riid, IID_IShellExtInit))
         *ppv = static_cast<IShellExtInit*>(this);
@@ -243,13 +207,15 @@ STDMETHODIMP CKorvaneShellExt::GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** p
     return s_typeInfo.GetTypeInfo(iTInfo, lcid, ppTInfo);
 }
 
-STDMETHODIMP CKorvaneShellExt::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId)
+STDMETHODIMP CKorvaneShellExt::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                                             DISPID* rgDispId)
 {
     return s_typeInfo.GetIDsOfNames(rgszNames, cNames, lcid, rgDispId);
 }
 
-STDMETHODIMP CKorvaneShellExt::Invoke(DISPID dispIdMember, REFIID, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
-                                      VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr)
+STDMETHODIMP CKorvaneShellExt::Invoke(DISPID dispIdMember, REFIID, LCID lcid, WORD wFlags,
+                                      DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                                      UINT* puArgErr)
 {
     return s_typeInfo.Invoke(static_cast<IKorvaneShellExt*>(this), dispIdMember, lcid, wFlags, pDispParams,
                              pVarResult, pExcepInfo, puArgErr);
@@ -280,48 +246,42 @@ HRESULT CKorvaneShellExt::DoInitialize(IDataObject* pDataObj)
         return E_INVALIDARG;
 
     HRESULT hr = S_OK;
+    // A walk cut short by an exception leaves the count the object had before it.
+    const int nCountBefore = m_nFileCount;
     try {
-        int nTaken = 0;
+        ResetSelection();
         for (UINT i = 0; i < nNames; ++i) {
-            WCHAR szName[MAX_PATH];
-            // A name that does not fit is passed over like a vanished path: cut short, it would
-            // name some other file.
+            // Names of any length: a selection deep in a synced folder easily passes MAX_PATH.
             UINT nLength = ::DragQueryFileW(hDrop, i, nullptr, 0);
-            if (nLength >= MAX_PATH)
-                continue;
-            if (::DragQueryFileW(hDrop, i, szName, MAX_PATH) == 0) {
+            CStringW strName;
+            if (nLength == 0 || ::DragQueryFileW(hDrop, i, strName.GetBuffer(static_cast<int>(nLength) + 1),
+                                                 nLength + 1) == 0) {
                 hr = E_INVALIDARG;
                 break;
             }
-            DWORD dwAttributes = ::GetFileAttributesW(szName);
-            if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                continue;
-            if (nTaken == 0) {
-                m_strFile1 = szName;
-                nTaken = 1;
-            } else {
-                m_strFile2 = szName;
-                nTaken = 2;
+            strName.ReleaseBuffer(static_cast<int>(nLength));
+            if (!TakeFile(strName))
                 break;
-            }
         }
-        m_nFileCount = nTaken;
     } catch (...) {
+        m_nFileCount = nCountBefore;
         hr = S_FALSE;
     }
     return hr;
 }
 
-STDMETHODIMP CKorvaneShellExt::QueryContextMenu(HMENU hMenu, UINT indexMenu, UINT idCmdFirst, UINT, UINT uFlags)
+STDMETHODIMP CKorvaneShellExt::QueryContextMenu(HMENU hMenu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
+                                                UINT uFlags)
 {
     try {
-        return DoQueryContextMenu(hMenu, indexMenu, idCmdFirst, uFlags);
+        return DoQueryContextMenu(hMenu, indexMenu, idCmdFirst, idCmdLast, uFlags);
     } catch (...) {
         return ResultOfException();
     }
 }
 
-HRESULT CKorvaneShellExt::DoQueryContextMenu(HMENU hMenu, UINT indexMenu, UINT idCmdFirst, UINT uFlags)
+HRESULT CKorvaneShellExt::DoQueryContextMenu(HMENU hMenu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
+                                             UINT uFlags)
 {
     if (uFlags & CMF_DEFAULTONLY)
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
@@ -329,70 +289,54 @@ HRESULT CKorvaneShellExt::DoQueryContextMenu(HMENU hMenu, UINT indexMenu, UINT i
     if (IsPackagedMenuRegistered())
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
 
-    CEMRegistryKey key;
-    if (key.CreateKey(HKEY_CURRENT_USER, g_szProductKey) != ERROR_SUCCESS)
+    if (!Refresh())
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
-    m_strFirstSelection = key.QueryString(kValueFirstSelection, L"");
-    if (key.QueryDword(kValueMenuEnabled, 0) == 0)
-        return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
-    key.Close();
 
-    if (m_nFileCount == 1)
-        m_nMenuState = m_strFirstSelection.IsEmpty() ? MENU_STATE_SELECT_FIRST : MENU_STATE_COMPARE_TO_FIRST;
-    else if (m_nFileCount == 2)
-        m_nMenuState = MENU_STATE_COMPARE_PAIR;
-    else
-        m_nMenuState = MENU_STATE_RUN;
-
-    return MAKE_HRESULT(SEVERITY_SUCCESS, 0, static_cast<USHORT>(BuildMenu(hMenu, indexMenu, idCmdFirst)));
+    return MAKE_HRESULT(SEVERITY_SUCCESS, 0,
+                        static_cast<USHORT>(BuildMenu(hMenu, indexMenu, idCmdFirst, idCmdLast)));
 }
 
-int CKorvaneShellExt::BuildMenu(HMENU hMenu, UINT nPosition, UINT nFirstCmdId)
+int CKorvaneShellExt::BuildMenu(HMENU hMenu, UINT nPosition, UINT nFirstCmdId, UINT nLastCmdId)
 {
-    if (m_nMenuState < 0 || m_nMenuState > MENU_STATE_COMPARE_PAIR)
-        return 0;
-
-    CStringW strName;
-    if (m_nMenuState == MENU_STATE_COMPARE_TO_FIRST) {
-        int nSlash = m_strFirstSelection.ReverseFind(L'\\');
-        if (nSlash >= 0) {
-            CStringW strFile = m_strFirstSelection.Mid(nSlash + 1);
-            // A menu takes "&" for the mark of an underlined access key; doubled, it shows as itself.
-            strFile.Replace(L"&", L"&&");
-            strName = L"\"" + strFile + L"\"";
-        }
+    // Ids past nLastCmdId belong to the next handler of the same menu: only the items that fit
+    // are inserted, and the host learns how many ids were used.
+    const ULONGLONG ullRoom =
+        nLastCmdId >= nFirstCmdId ? static_cast<ULONGLONG>(nLastCmdId) - nFirstCmdId + 1 : 0;
+    const int nCount = static_cast<int>(std::min<ULONGLONG>(GetItemCount(), ullRoom));
+    m_bmpMenu = SharedMenuBitmap(); // at the DPI the menu is drawn now
+    for (int i = 0; i < nCount; ++i) {
+        // Inserted whether or not the one before worked: the ids stay tied to the item order.
+        ::InsertMenuW(hMenu, nPosition + i, MF_BYPOSITION | MF_STRING, nFirstCmdId + i,
+                      GetItemText(GetItemId(i), true));
+        // The item's own bitmap: menus since Windows Vista draw it alpha-blended beside the text
+        // (Microsoft, "Visual Style Menus"), on light and dark menus alike; a check-mark bitmap
+        // would show as an opaque box.
+        MENUITEMINFOW mii = {};
+        mii.cbSize = sizeof(mii);
+        mii.fMask = MIIM_BITMAP;
+        mii.hbmpItem = m_bmpMenu;
+        ::SetMenuItemInfoW(hMenu, nPosition + i, TRUE, &mii);
     }
-
-    int nCount = 0;
-    for (UINT nTextId : kMenuItems[m_nMenuState]) {
-        if (nTextId == 0)
-            break;
-        CStringW strText;
-        strText.LoadString(nTextId);
-        if (nTextId == IDS_COMPARE_TO_TEXT || nTextId == IDS_COMPARE_TO_BINARY)
-            strText.Replace(L"FILENAME", strName);
-        // Counted whether or not the insertion worked: the ids stay tied to the table rows.
-        ::InsertMenuW(hMenu, nPosition + nCount, MF_BYPOSITION | MF_STRING, nFirstCmdId + nCount, strText);
-        ++nCount;
-    }
-    for (int i = 0; i < nCount; ++i)
-        ::SetMenuItemBitmaps(hMenu, nPosition + i, MF_BYPOSITION, m_bmpMenu, nullptr);
     return nCount;
 }
 
 CStringW CKorvaneShellExt::GetHelpText(UINT_PTR nCmdIndex) const
 {
-    CStringW strHelp;
-    if (m_nMenuState < 0 || m_nMenuState > MENU_STATE_COMPARE_PAIR || nCmdIndex >= 4)
-        return strHelp;
-    UINT nTextId = kMenuItems[m_nMenuState][nCmdIndex];
-    if (nTextId != 0)
-        strHelp.LoadString(nTextId + 1);
-    return strHelp;
+    if (nCmdIndex >= 0x10000)
+        return CStringW();
+    return GetItemHelp(GetItemId(static_cast<int>(nCmdIndex)));
 }
 
 STDMETHODIMP CKorvaneShellExt::GetCommandString(UINT_PTR idCmd, UINT uType, UINT*, CHAR* pszName, UINT cchMax)
 {
+    // Validation asks whether the index is an item of the current menu.
+    if ((uType & ~GCS_UNICODE) == GCS_VALIDATEA) {
+        if (idCmd >= 0x10000 || GetItemId(static_cast<int>(idCmd)) == 0)
+            return S_FALSE;
+        if (uType == GCS_VALIDATEA)
+            return S_OK;
+        // The Unicode form still receives the item's help text, as it always has.
+    }
     // A bit test, as the shell's own handlers do: every Unicode request and the ANSI help text.
     if ((uType & (GCS_HELPTEXTA | GCS_UNICODE)) == 0)
         return E_INVALIDARG;
@@ -429,124 +373,10 @@ STDMETHODIMP CKorvaneShellExt::InvokeCommand(CMINVOKECOMMANDINFO* pici)
     if ((nVerb >> 16) != 0)
         return E_INVALIDARG;
     try {
-        return DoInvokeCommand(static_cast<UINT>(nVerb & 0xFFFF), *pici);
+        // A caller that forbids any user interface gets neither the dialog nor a message.
+        return RunCommand(GetItemId(static_cast<int>(nVerb & 0xFFFF)), pici->hwnd,
+                          (pici->fMask & CMIC_MASK_FLAG_NO_UI) == 0);
     } catch (...) {
         return ResultOfException();
     }
-}
-
-HRESULT CKorvaneShellExt::DoInvokeCommand(UINT nCmdIndex, const CMINVOKECOMMANDINFO& ici)
-{
-    // The command is the item the menu showed at that index: the same table built it.
-    UINT nTextId = 0;
-    if (m_nMenuState >= MENU_STATE_RUN && m_nMenuState <= MENU_STATE_COMPARE_PAIR && nCmdIndex < 4)
-        nTextId = kMenuItems[m_nMenuState][nCmdIndex];
-    const int nText = (nTextId == IDS_RUN || nTextId == IDS_COMPARE_TO_TEXT || nTextId == IDS_COMPARE_OTHER_TEXT ||
-                       nTextId == IDS_COMPARE_PAIR_TEXT)
-                          ? 1
-                          : 0;
-    bool bStart = false;
-    switch (nTextId) {
-    case IDS_SELECT_FIRST:
-        m_strFirstSelection = m_strFile1;
-        WriteFirstSelection(m_strFirstSelection);
-        break;
-    case IDS_COMPARE_TO_TEXT:
-    case IDS_COMPARE_TO_BINARY:
-        m_strFile2 = m_strFile1;
-        m_strFile1 = m_strFirstSelection;
-        // Cleared before the start, so a failed start does not leave it offered again.
-        WriteFirstSelection(L"");
-        bStart = true;
-        break;
-    case IDS_COMPARE_OTHER_TEXT:
-    case IDS_COMPARE_OTHER_BINARY:
-        // A caller that forbids any user interface gets nothing rather than a dialog it cannot expect.
-        if ((ici.fMask & CMIC_MASK_FLAG_NO_UI) == 0)
-            bStart = AskForSecondFile(m_strFile2, ici.hwnd);
-        break;
-    case IDS_RUN:
-    case IDS_COMPARE_PAIR_TEXT:
-    case IDS_COMPARE_PAIR_BINARY:
-        bStart = true;
-        break;
-    }
-    if (!bStart)
-        return S_FALSE;
-
-    CStringW strProgram;
-    if (!GetProgramPath(strProgram))
-        strProgram = GetDefaultProgramPath();
-    CStringW strCommandLine = BuildCommandLine(strProgram, nText, m_strFile1, m_strFile2);
-
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    // The system may write into the command line, so it gets a buffer of its own.
-    if (!::CreateProcessW(nullptr, strCommandLine.GetBuffer(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE,
-                          nullptr, nullptr, &si, &pi))
-        return S_FALSE;
-    // Not waited for: the comparison program lives on its own.
-    CUniqueKernelHandle hThread(pi.hThread);
-    CUniqueKernelHandle hProcess(pi.hProcess);
-    hThread.Reset();
-    return S_OK;
-}
-
-bool CKorvaneShellExt::AskForSecondFile(CStringW& strPath, HWND hWndOwner)
-{
-    // Owned by the host's window, the dialog stays above it, disables it while open and takes no
-    // taskbar button of its own. A window that is gone meanwhile would make the dialog fail.
-    CFileDialog dlg(TRUE, L"*.*", nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, L"All Files (*.*)|*.*||",
-                    ::IsWindow(hWndOwner) ? hWndOwner : nullptr);
-    if (dlg.DoModal() != IDOK)
-        return false;
-    strPath = dlg.GetPathName();
-    return true;
-}
-
-void CKorvaneShellExt::WriteFirstSelection(LPCWSTR lpszPath)
-{
-    CEMRegistryKey key;
-    if (key.CreateKey(HKEY_CURRENT_USER, g_szProductKey) == ERROR_SUCCESS)
-        key.SetString(kValueFirstSelection, lpszPath);
-}
-
-bool CKorvaneShellExt::GetProgramPath(CStringW& strPath) const
-{
-    CEMRegistryKey key;
-    if (!key.OpenKeyForQuery(g_szProductKey))
-        return false;
-    CStringW strValue = key.QueryString(kValueProgram, L"");
-    if (strValue.IsEmpty())
-        return false;
-    strPath = strValue;
-    return true;
-}
-
-CStringW CKorvaneShellExt::GetDefaultProgramPath()
-{
-    WCHAR szModule[MAX_PATH] = {};
-    DWORD nLength = ::GetModuleFileNameW(AfxGetInstanceHandle(), szModule, MAX_PATH);
-    CStringW strFolder(szModule, nLength < MAX_PATH ? static_cast<int>(nLength) : MAX_PATH - 1);
-    int nCut = strFolder.ReverseFind(L'\\');
-    if (nCut < 0)
-        nCut = strFolder.ReverseFind(L'/');
-    return strFolder.Left(nCut + 1) + kProgramFile;
-}
-
-CStringW CKorvaneShellExt::BuildCommandLine(const CStringW& strProgram, int nText, const CStringW& strFile1,
-                                            const CStringW& strFile2)
-{
-    // Quoted, so that a path with blanks such as C:\Program Files\... is not read as
-    // C:\Program.exe with arguments by the system's rules for unquoted program names.
-    CStringW strCommandLine;
-    if (!strProgram.IsEmpty() && strProgram[0] == L'"')
-        strCommandLine = strProgram;
-    else
-        strCommandLine = L"\"" + strProgram + L"\"";
-    CStringW strArguments;
-    strArguments.Format(nText == 1 ? L" /text /f1 \"%s\" /f2 \"%s\"" : L" /hex /f1 \"%s\" /f2 \"%s\"",
-                        strFile1.GetString(), strFile2.GetString());
-    return strCommandLine + strArguments;
 }

@@ -4,19 +4,16 @@
 // chosen command by starting the comparison program.
 #include <windows.h>
 #include <shlobj.h>
+#include "CompareMenu.h"
 #include "StringT.h"
-#include "UniqueHandle.h"
 #include "ShellExt_h.h"
 
-class CKorvaneShellExt : public IKorvaneShellExt, public IShellExtInit, public IContextMenu {
+// The classic menu's front end: it translates Explorer's calls into those of the shared core.
+class CKorvaneShellExt : public IKorvaneShellExt,
+                         public IShellExtInit,
+                         public IContextMenu,
+                         public CCompareMenu {
 public:
-    enum {
-        MENU_STATE_RUN = 0,              // no file taken: "Run Korvane"
-        MENU_STATE_SELECT_FIRST = 1,     // one file, nothing remembered
-        MENU_STATE_COMPARE_TO_FIRST = 2, // one file and a remembered first item
-        MENU_STATE_COMPARE_PAIR = 3,     // two files
-    };
-
     // pUnkOuter: the controlling outer object when aggregated, else null.
     explicit CKorvaneShellExt(IUnknown* pUnkOuter = nullptr);
     virtual ~CKorvaneShellExt();
@@ -35,7 +32,8 @@ public:
     // IDispatch (IKorvaneShellExt has no members of its own), served from the type library
     STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
     STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                               DISPID* rgDispId) override;
     STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
                         VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
 
@@ -49,38 +47,23 @@ public:
     STDMETHODIMP GetCommandString(UINT_PTR idCmd, UINT uType, UINT* pReserved, CHAR* pszName,
                                   UINT cchMax) override;
 
-    // Inserts the items of m_nMenuState from nPosition on; returns how many were inserted.
-    int BuildMenu(HMENU hMenu, UINT nPosition, UINT nFirstCmdId);
+    // Inserts the items of m_nMenuState from nPosition on, as many as have an id up to
+    // nLastCmdId; returns how many were inserted.
+    int BuildMenu(HMENU hMenu, UINT nPosition, UINT nFirstCmdId, UINT nLastCmdId);
     // The help text of a command index in the current menu state, or an empty text.
     CStringW GetHelpText(UINT_PTR nCmdIndex) const;
-    // The comparison program named by the product key's Korvane value; false when there is none.
-    bool GetProgramPath(CStringW& strPath) const;
-    // The program path (quoted unless it already is) followed by the text or binary switches.
-    static CStringW BuildCommandLine(const CStringW& strProgram, int nText, const CStringW& strFile1,
-                                     const CStringW& strFile2);
-    // Deletes the shared menu picture: at the module's unload only, when the host has let go of
+    // Deletes the shared menu pictures: at the module's unload only, when the host has let go of
     // every object and of the menus they built.
     static void FreeSharedMenuBitmap();
 
 protected:
     HRESULT DoInitialize(IDataObject* pDataObj);
-    HRESULT DoQueryContextMenu(HMENU hMenu, UINT indexMenu, UINT idCmdFirst, UINT uFlags);
-    HRESULT DoInvokeCommand(UINT nCmdIndex, const CMINVOKECOMMANDINFO& ici);
-    // Shows the file-open dialog, owned by hWndOwner if that is a window; true with the chosen
-    // path when the user chose a file.
-    bool AskForSecondFile(CStringW& strPath, HWND hWndOwner);
-    // The program beside this module, for when the registry names none.
-    static CStringW GetDefaultProgramPath();
-    static void WriteFirstSelection(LPCWSTR lpszPath);
-    // Bitmap 201, loaded once per process; null if it cannot be loaded (the items then have none).
+    HRESULT DoQueryContextMenu(HMENU hMenu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast, UINT uFlags);
+    // The items' picture at the calling thread's menu DPI, made once per size per process; null if
+    // it cannot be made (the items then have none).
     static HBITMAP SharedMenuBitmap();
 
-    CStringW m_strFile1;
-    CStringW m_strFile2;
-    int m_nFileCount;
-    CStringW m_strFirstSelection;
-    HBITMAP m_bmpMenu; // the process's shared picture, owned by the module (SharedMenuBitmap)
-    int m_nMenuState;
+    HBITMAP m_bmpMenu; // the picture of the last menu built, owned by the module (SharedMenuBitmap)
 
 private:
     // The object's own, non-delegating unknown: what an aggregating outer object holds.
@@ -101,6 +84,3 @@ private:
     IUnknown* m_pUnkOuter;
     CInnerUnknown m_inner;
 };
-
-// The product key under HKEY_CURRENT_USER, shared with the product and its updater.
-extern const WCHAR g_szProductKey[];

@@ -2,6 +2,8 @@
 // Resource ids of the extension module. Every item text id N has its help text at N + 1.
 
 #define IDB_MENU 201
+// The menu picture as an icon drawn at 16, 20, 24 and 32 pixels on a transparent background.
+#define IDI_MENU 202
 
 #define IDS_SELECT_FIRST 1002
 #define IDS_SELECT_FIRST_HELP 1003

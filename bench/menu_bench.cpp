@@ -187,9 +187,9 @@ Picture ObservePicture(IDataObject* pData)
         pInit->Release();
         pMenus[i]->QueryContextMenu(menus[i].Get(), 0, 100, 199, CMF_NORMAL);
         MENUITEMINFOW mii = {sizeof(mii)};
-        mii.fMask = MIIM_CHECKMARKS;
+        mii.fMask = MIIM_BITMAP;
         if (::GetMenuItemInfoW(menus[i].Get(), 0, TRUE, &mii))
-            hBitmaps[i] = mii.hbmpUnchecked;
+            hBitmaps[i] = mii.hbmpItem;
     }
     for (IContextMenu* p : pMenus)
         p->Release();
@@ -243,8 +243,12 @@ float BareRound(IDataObject* pData, HINSTANCE hModule, HBITMAP hShared, bool bLo
         ::LoadStringW(hModule, kTextIds[i], szText, 256);
         ::InsertMenuW(menu.Get(), i, MF_BYPOSITION | MF_STRING, 100 + i, szText);
     }
-    for (int i = 0; i < kItems; ++i)
-        ::SetMenuItemBitmaps(menu.Get(), i, MF_BYPOSITION, hPicture, nullptr);
+    for (int i = 0; i < kItems; ++i) {
+        MENUITEMINFOW mii = {sizeof(mii)};
+        mii.fMask = MIIM_BITMAP;
+        mii.hbmpItem = hPicture;
+        ::SetMenuItemInfoW(menu.Get(), i, TRUE, &mii);
+    }
     for (int i = 0; i < kItems; ++i) {
         wchar_t szHelp[256];
         ::LoadStringW(hModule, kTextIds[i] + 1, szHelp, 256);
@@ -300,9 +304,8 @@ bool MenuIsWhole(IDataObject* pData)
     bool bWhole = HRESULT_CODE(hr) == kItems && ::GetMenuItemCount(menu.Get()) == kItems;
     for (int i = 0; bWhole && i < kItems; ++i) {
         MENUITEMINFOW mii = {sizeof(mii)};
-        mii.fMask = MIIM_CHECKMARKS;
-        bWhole =
-            ::GetMenuItemInfoW(menu.Get(), i, TRUE, &mii) && ::GetObjectType(mii.hbmpUnchecked) == OBJ_BITMAP;
+        mii.fMask = MIIM_BITMAP;
+        bWhole = ::GetMenuItemInfoW(menu.Get(), i, TRUE, &mii) && ::GetObjectType(mii.hbmpItem) == OBJ_BITMAP;
     }
     pMenu->Release();
     return bWhole;

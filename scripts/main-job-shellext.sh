@@ -2,7 +2,8 @@
 # The extension's part of the main job: registers KorvaneShellExt.dll with wine's regsvr32, builds
 # the context menu for a sample selection through COM as Explorer would, prints the items and their
 # help texts, invokes "Compare As Text" so that a sample comparison program prints the command line
-# it received, and unregisters. The host pops each menu up as Explorer shows it; its pictures land
+# it received, prints the titles the Windows 11 command shows for the same two files, and
+# unregisters. The host pops each menu up as Explorer shows it; its pictures land
 # beside the updater's in out/screenshots/. Usage: main-job-shellext.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -38,6 +39,9 @@ keep_shot shellext-menu-two-files
 for _ in $(seq 100); do [ -s "$work/record.txt" ] && break; sleep 0.1; done
 echo "== the comparison program received:"
 tr -d '\r' <"$work/record.txt"
+
+echo "== Windows 11 command for the same two files"
+wine "$host" /command "$(winpath "$work/old.txt")" "$(winpath "$work/new.txt")" | tr -d '\r'
 
 echo "== context menu for $(winpath "$work/new.txt") with $(winpath "$work/old.txt") remembered"
 wine reg add "$key" /v FirstSelection /t REG_SZ /d "$(winpath "$work/old.txt")" /f >/dev/null

@@ -284,10 +284,10 @@ HBITMAP BuildRunMenu(IContextMenu* pMenu)
     EXPECT_EQ(pMenu->QueryContextMenu(hMenu, 0, 1, 100, CMF_NORMAL), 1);
     MENUITEMINFOW mii = {};
     mii.cbSize = sizeof(mii);
-    mii.fMask = MIIM_CHECKMARKS;
+    mii.fMask = MIIM_BITMAP;
     ::GetMenuItemInfoW(hMenu, 0, TRUE, &mii);
     ::DestroyMenu(hMenu);
-    return mii.hbmpUnchecked;
+    return mii.hbmpItem;
 }
 
 TEST_F(Client, TheRuntimeUnloadsTheLibraryOnceTheLastObjectIsGone)

@@ -1,15 +1,22 @@
 // kvmenuhost: does what Explorer does with a context-menu handler, through COM and the registry.
 // Usage: kvmenuhost FILE... [/shot PATH.bmp] [/invoke "ITEM TEXT"]
+//        kvmenuhost /command PATH... [/invoke "TITLE"]
 // Creates the registered handler by class id, hands it the files as a CF_HDROP selection, builds
 // the menu, prints each item with its help text and, with /invoke, chooses the named item. With
 // /shot it also pops the menu up from a window of its own, as Explorer shows it, and saves the
 // popup's pixels as a 32-bit bitmap file once it is on the screen.
+// With /command it does what Windows 11's menu does instead: creates the registered Windows 11
+// command by class id, hands it the paths as a shell item array, prints the root's title, icon and
+// state and each shown sub-command's title and tip, and with /invoke carries out the one of that
+// title.
 #include <windows.h>
 #include <shlobj.h>
 #include <cstdio>
 #include <string>
 #include <vector>
+#include "ExplorerCommandHost.h"
 #include "ShellExt_h.h"
+#include "ShellItemSelection.h"
 
 namespace {
 // The smallest data object that serves a file list as the shell does.
@@ -151,17 +158,70 @@ void ShowMenu(HMENU hMenu)
     ::DestroyWindow(hWnd);
 }
 
+std::wstring TextOf(HRESULT hr, LPCWSTR lpsz)
+{
+    return SUCCEEDED(hr) && lpsz ? lpsz : L"<none>";
+}
+
+int RunWindows11Command(const std::vector<std::wstring>& paths, const std::wstring& strInvoke)
+{
+    CUniqueInterface<IExplorerCommand> pRoot;
+    HRESULT hr = ::CoCreateInstance(kClsidKorvaneExplorerCommand, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_IExplorerCommand, pRoot.PutVoid());
+    if (FAILED(hr)) {
+        std::printf("CoCreateInstance failed: 0x%08lX\n", static_cast<unsigned long>(hr));
+        return 2;
+    }
+    CUniqueInterface<IShellItemArray> pSelection = MakeShellItemArray(paths);
+    if (!pSelection) {
+        std::printf("no shell item array for the paths\n");
+        return 3;
+    }
+    CUniqueCoTaskText strIcon;
+    hr = pRoot->GetIcon(pSelection.Get(), strIcon.Put());
+    EXPCMDFLAGS flags = 0;
+    pRoot->GetFlags(&flags);
+    EXPCMDSTATE state = ECS_HIDDEN;
+    pRoot->GetState(pSelection.Get(), TRUE, &state);
+    std::printf("root \"%s\", icon %s, flags 0x%lX, %s\n", Utf8(TitleOf(pRoot.Get(), pSelection.Get())).c_str(),
+                Utf8(TextOf(hr, strIcon.Get())).c_str(), static_cast<unsigned long>(flags),
+                (state & ECS_HIDDEN) ? "hidden" : "shown");
+
+    int nExit = strInvoke.empty() ? 0 : 4;
+    for (ShownCommand& shown : ShownSubCommands(pRoot.Get(), pSelection.Get())) {
+        CUniqueCoTaskText strTip;
+        hr = shown.pCommand->GetToolTip(pSelection.Get(), strTip.Put());
+        std::printf("  %s -- %s\n", Utf8(shown.strTitle).c_str(), Utf8(TextOf(hr, strTip.Get())).c_str());
+        if (!strInvoke.empty() && shown.strTitle == strInvoke) {
+            hr = shown.pCommand->Invoke(pSelection.Get(), nullptr);
+            std::printf("  Invoke \"%s\": 0x%08lX\n", Utf8(strInvoke).c_str(), static_cast<unsigned long>(hr));
+            nExit = FAILED(hr) ? 5 : 0;
+        }
+    }
+    if (nExit == 4)
+        std::printf("no shown command \"%s\"\n", Utf8(strInvoke).c_str());
+    return nExit;
+}
+
 int Run(int argc, wchar_t** argv)
 {
     std::vector<std::wstring> files;
     std::wstring strInvoke;
+    bool bCommand = false;
     for (int i = 1; i < argc; ++i) {
         if (::lstrcmpiW(argv[i], L"/invoke") == 0 && i + 1 < argc)
             strInvoke = argv[++i];
         else if (::lstrcmpiW(argv[i], L"/shot") == 0 && i + 1 < argc)
             g_strShotPath = argv[++i];
+        else if (::lstrcmpiW(argv[i], L"/command") == 0)
+            bCommand = true;
         else
             files.push_back(argv[i]);
+    }
+    if (bCommand) {
+        int nExit = RunWindows11Command(files, strInvoke);
+        std::fflush(stdout);
+        return nExit;
     }
     IShellExtInit* pInit = nullptr;
     HRESULT hr = ::CoCreateInstance(CLSID_KorvaneShellExt, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit,

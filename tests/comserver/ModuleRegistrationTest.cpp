@@ -27,10 +27,10 @@ std::vector<std::wstring> ClassKeysOfTheTable()
     return keys;
 }
 
-// The script as the build embeds it, read from this test program's own resources.
-std::string EmbeddedScript()
+// A script as the build embeds it, read from this test program's own resources.
+std::string EmbeddedScript(UINT nId = IDR_KORVANESHELLEXT)
 {
-    HRSRC hRes = ::FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_KORVANESHELLEXT), L"REGISTRY");
+    HRSRC hRes = ::FindResourceW(nullptr, MAKEINTRESOURCEW(nId), L"REGISTRY");
     HGLOBAL hData = hRes ? ::LoadResource(nullptr, hRes) : nullptr;
     if (!hData)
         return {};
@@ -55,6 +55,8 @@ protected:
     {
         platform.strModule = strPath;
         registry.AddResource(strPath, IDR_KORVANESHELLEXT, L"REGISTRY", EmbeddedScript());
+        registry.AddResource(strPath, IDR_KORVANEEXPLORERCOMMAND, L"REGISTRY",
+                             EmbeddedScript(IDR_KORVANEEXPLORERCOMMAND));
         typeLibs.loadable.push_back(strPath);
     }
     std::optional<std::wstring> Text(RegRoot root, const std::wstring& key, const std::wstring& name = L"")
@@ -79,8 +81,11 @@ TEST_F(ModuleRegistration, RegistersBothTablesThenTheTypeLibraryAndUnregistersKe
     EXPECT_EQ(Text(RegRoot::ClassesRoot, kClassKey + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
     EXPECT_EQ(Text(RegRoot::ClassesRoot, kHandlerKey), kClsid);
     EXPECT_FALSE(registry.KeyExists(RegRoot::LocalMachine, kApproved));
-    // The class stands in both tables, so its script runs twice, and the type library comes last.
-    EXPECT_EQ(Count(L"set ThreadingModel"), 2);
+    EXPECT_EQ(Text(RegRoot::ClassesRoot, L"CLSID\\{606485C3-F299-4A73-BD61-41773E2170D3}\\InprocServer32"),
+              platform.strModule);
+    // The classic class stands in both tables, so its script runs twice, the Windows 11 command's
+    // once, and the type library comes last.
+    EXPECT_EQ(Count(L"set ThreadingModel"), 3);
     EXPECT_EQ(log.back(), L"typelib register " + platform.strModule + L" help C:\\Program Files\\Korvane\\");
 
     std::string once = registry.Dump();

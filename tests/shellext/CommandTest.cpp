@@ -1,88 +1,13 @@
 // InvokeCommand: what each row does to the remembered item and which command line starts the
 // comparison program (the recorder, a real process), including the real file-open dialog.
 #include "ShellExtFixture.h"
+#include "DialogAnswerer.h"
 #include <atomic>
+#include <filesystem>
 #include <chrono>
 #include <thread>
 
 namespace {
-// Finds this process's file dialog from another thread and answers it as a user would: each
-// folder of "browse" is typed into the name field and confirmed (the dialog goes there), then the
-// final path is entered and confirmed, or the dialog is cancelled when it is empty.
-class CDialogAnswerer {
-public:
-    explicit CDialogAnswerer(std::wstring path, std::vector<std::wstring> browse = {})
-        : m_path(std::move(path)), m_browse(std::move(browse)), m_thread([this] { Run(); })
-    {
-    }
-    ~CDialogAnswerer()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
-    bool Found() const { return m_found; }
-    HWND Owner() const { return m_owner; }
-    bool OwnerWasEnabled() const { return m_ownerEnabled; }
-
-private:
-    static BOOL CALLBACK FindDialog(HWND hWnd, LPARAM lParam)
-    {
-        DWORD pid = 0;
-        ::GetWindowThreadProcessId(hWnd, &pid);
-        wchar_t cls[32] = {};
-        ::GetClassNameW(hWnd, cls, 32);
-        if (pid == ::GetCurrentProcessId() && ::IsWindowVisible(hWnd) && std::wstring(cls) == L"#32770") {
-            *reinterpret_cast<HWND*>(lParam) = hWnd;
-            return FALSE;
-        }
-        return TRUE;
-    }
-    static void Enter(HWND hDlg, const std::wstring& text)
-    {
-        // The file-name field: an edit inside the name combo box, or a plain edit.
-        HWND hName = ::GetDlgItem(hDlg, cmb13);
-        HWND hEdit = hName ? ::FindWindowExW(hName, nullptr, L"Edit", nullptr) : nullptr;
-        if (!hEdit)
-            hEdit = hName ? hName : ::GetDlgItem(hDlg, edt1);
-        ::SendMessageW(hEdit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    }
-    void Run()
-    {
-        HWND hDlg = nullptr;
-        for (int i = 0; i < 600 && !hDlg && !m_stop; ++i) {
-            ::EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&hDlg));
-            if (!hDlg)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        if (!hDlg)
-            return;
-        HWND hOwner = ::GetWindow(hDlg, GW_OWNER);
-        m_ownerEnabled = hOwner && ::IsWindowEnabled(hOwner);
-        m_owner = hOwner;
-        m_found = true;
-        const LPARAM okButton = reinterpret_cast<LPARAM>(::GetDlgItem(hDlg, IDOK));
-        for (const std::wstring& folder : m_browse) {
-            Enter(hDlg, folder);
-            // Sent, so that the dialog has moved to the folder before the next step.
-            ::SendMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), okButton);
-        }
-        if (m_path.empty()) {
-            ::PostMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-            return;
-        }
-        Enter(hDlg, m_path);
-        ::PostMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), okButton);
-    }
-
-    std::wstring m_path;
-    std::vector<std::wstring> m_browse;
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_found{false};
-    std::atomic<HWND> m_owner{nullptr};
-    std::atomic<bool> m_ownerEnabled{false};
-    std::thread m_thread;
-};
-
 class CommandTest : public ShellExtTest {
 protected:
     void SetUp() override
@@ -166,13 +91,79 @@ TEST_F(CommandTest, RememberThenCompareWithTheRememberedFile)
     EXPECT_EQ(L"", reg::GetString(L"FirstSelection"));
 }
 
-TEST_F(CommandTest, CompareClearsTheRememberedFileEvenWhenTheStartFails)
+// The product moved while Explorer still holds the extension: one message, owned by the host's
+// window and naming the program, and the marked file is still marked.
+TEST_F(CommandTest, FailedStartIsToldOnceAndKeepsTheRememberedFile)
 {
-    reg::SetString(L"Korvane", (m_scratch / L"missing\\korvane.exe").wstring());
-    reg::SetString(L"FirstSelection", MakeFile(L"first.txt"));
+    // Names no file: the program beside the module is tried, and is missing too.
+    reg::SetString(L"Korvane", (m_scratch / L"moved\\korvane.exe").wstring());
+    wchar_t module[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, module, MAX_PATH);
+    const std::wstring beside = (std::filesystem::path(module).parent_path() / L"korvane.exe").wstring();
+    std::wstring first = MakeFile(L"first.txt");
+    reg::SetString(L"FirstSelection", first);
     EXPECT_EQ(4, Prepare({MakeFile(L"second.txt")}));
-    EXPECT_EQ(S_FALSE, Invoke(0));
+    HWND hHost = ::CreateWindowExW(0, L"STATIC", L"Explorer stand-in", WS_OVERLAPPEDWINDOW, 0, 0, 320, 200,
+                                   nullptr, nullptr, nullptr, nullptr);
+    CDialogAnswerer message(L"");
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), InvokeWith(0, hHost, 0));
+    EXPECT_TRUE(message.Found());
+    EXPECT_EQ(hHost, message.Owner());
+    EXPECT_NE(std::wstring::npos, message.Text().find(beside)) << Utf8(message.Text());
+    EXPECT_EQ(first, reg::GetString(L"FirstSelection"));
+    ::DestroyWindow(hHost);
+
+    CDialogAnswerer none(L"");
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), InvokeWith(1, nullptr, CMIC_MASK_FLAG_NO_UI));
+    EXPECT_FALSE(none.Found());
+    EXPECT_EQ(first, reg::GetString(L"FirstSelection"));
+}
+
+namespace {
+// Windows' answer for a program whose manifest asks for administrator rights, which wine never gives.
+std::wstring g_shellFile, g_shellParameters;
+HWND g_shellOwner;
+DWORD g_shellError;
+BOOL WINAPI CreateProcessNeedingElevation(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                                          DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION)
+{
+    ::SetLastError(740); // ERROR_ELEVATION_REQUIRED
+    return FALSE;
+}
+BOOL WINAPI RecordingShellExecute(SHELLEXECUTEINFOW* pInfo)
+{
+    g_shellFile = pInfo->lpFile ? pInfo->lpFile : L"";
+    g_shellParameters = pInfo->lpParameters ? pInfo->lpParameters : L"";
+    g_shellOwner = pInfo->hwnd;
+    ::SetLastError(g_shellError);
+    return g_shellError == 0;
+}
+} // namespace
+
+TEST_F(CommandTest, ProgramNeedingElevationStartsThroughTheShellAskingForConsent)
+{
+    CTestableShellExt::SetStartCalls({&CreateProcessNeedingElevation, &RecordingShellExecute});
+    std::wstring first = MakeFile(L"first.txt"), second = MakeFile(L"second.txt");
+    reg::SetString(L"FirstSelection", first);
+    EXPECT_EQ(4, Prepare({second}));
+    HWND hHost = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 320, 200, nullptr,
+                                   nullptr, nullptr, nullptr);
+
+    // Consent declined: the user's own answer, so no message, and the file stays marked.
+    g_shellError = ERROR_CANCELLED;
+    CDialogAnswerer none(L"");
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CANCELLED), InvokeWith(0, hHost, 0));
+    EXPECT_EQ(first, reg::GetString(L"FirstSelection"));
+
+    g_shellError = 0;
+    EXPECT_EQ(S_OK, InvokeWith(1, hHost, 0));
+    EXPECT_FALSE(none.Found());
+    CTestableShellExt::SetStartCalls({nullptr, nullptr});
+    EXPECT_EQ(m_program, g_shellFile);
+    EXPECT_EQ(" /hex /f1 \"" + Utf8(first) + "\" /f2 \"" + Utf8(second) + "\"", Utf8(g_shellParameters));
+    EXPECT_EQ(hHost, g_shellOwner);
     EXPECT_EQ(L"", reg::GetString(L"FirstSelection"));
+    ::DestroyWindow(hHost);
 }
 
 TEST_F(CommandTest, PairRowsKeepTheSelectionOrder)
@@ -213,13 +204,24 @@ TEST_F(CommandTest, WithoutAUsableKorvaneValueTheProgramBesideTheModuleStarts)
     reg::SetString(L"Korvane", L"");
     EXPECT_EQ(S_OK, Invoke(0));
     EXPECT_EQ(1u, WaitForRecords(1).size());
-    reg::SetString(L"Korvane", L"C:\\" + std::wstring(200, L'k')); // longer than 199: not read
+    reg::SetString(L"Korvane", (m_scratch / L"uninstalled\\korvane.exe").wstring()); // names no file
     EXPECT_EQ(S_OK, Invoke(0));
     EXPECT_EQ(2u, WaitForRecords(2).size());
     reg::DeleteProductKey();
     EXPECT_EQ(S_OK, Invoke(0));
     EXPECT_EQ(std::vector<std::string>(3, Line("text", L"", L"")), WaitForRecords(3));
     ::DeleteFileW(beside.c_str());
+}
+
+TEST_F(CommandTest, ExpandableKorvaneValueAndLongNamesAsTheyStand)
+{
+    ::SetEnvironmentVariableW(L"KV_TEST_PROGRAMS", (m_scratch / L"Program Files").c_str());
+    const wchar_t value[] = L"%KV_TEST_PROGRAMS%\\Korvane\\korvane.exe";
+    reg::SetRaw(L"Korvane", REG_EXPAND_SZ, value, sizeof(value));
+    std::wstring deep = MakeDeepFile(300), other = MakeFile(L"b.txt");
+    EXPECT_EQ(2, Prepare({deep, other}));
+    EXPECT_EQ(S_OK, Invoke(0));
+    EXPECT_EQ(std::vector<std::string>({Line("text", deep, other)}), WaitForRecords());
 }
 
 TEST_F(CommandTest, DialogRowComparesWithTheChosenFileAndKeepsTheRememberedOne)
@@ -247,6 +249,17 @@ TEST_F(CommandTest, CancelledDialogStartsNothing)
     }
     EXPECT_TRUE(NothingRecorded());
     EXPECT_EQ(L"<missing>", reg::GetString(L"FirstSelection"));
+}
+
+TEST_F(CommandTest, FileDialogAcceptsOnlyAnExistingFile)
+{
+    EXPECT_EQ(3, Prepare({MakeFile(L"a.txt")}));
+    {
+        CDialogAnswerer refused((m_scratch / L"typed but missing.txt").wstring(), {}, true);
+        EXPECT_EQ(S_FALSE, Invoke(1));
+        EXPECT_TRUE(refused.Refused());
+    }
+    EXPECT_TRUE(NothingRecorded());
 }
 
 TEST_F(CommandTest, FileDialogLeavesTheCurrentDirectoryWhereItWas)

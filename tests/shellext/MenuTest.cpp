@@ -1,6 +1,7 @@
 // QueryContextMenu and GetCommandString against real menus and the real product key.
 #include "ShellExtFixture.h"
 #include <cstring>
+#include "MenuPicture.h"
 #include "ShellExtModule.h"
 
 namespace {
@@ -51,16 +52,17 @@ TEST_F(MenuTest, EachStateInsertsItsItemsWithConsecutiveIdsAndTheBitmap)
 
     items = MenuFor({a}, &hr);
     EXPECT_EQ(MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3), hr);
-    EXPECT_EQ(std::vector<std::wstring>({L"Select First Item to Compare", L"Compare As Text...",
-                                         L"Compare As Binary..."}),
+    EXPECT_EQ(std::vector<std::wstring>(
+                  {L"Select First Item to Compare", L"Compare As Text...", L"Compare As Binary..."}),
               Texts(items));
 
     reg::SetString(L"FirstSelection", L"C:\\Data\\old.txt");
     items = MenuFor({a}, &hr);
     EXPECT_EQ(4, hr);
-    EXPECT_EQ(std::vector<std::wstring>({L"Compare to \"old.txt\" As Text", L"Compare to \"old.txt\" As Binary",
-                                         L"Compare As Text...", L"Compare As Binary..."}),
-              Texts(items));
+    EXPECT_EQ(
+        std::vector<std::wstring>({L"Compare to \"old.txt\" As Text", L"Compare to \"old.txt\" As Binary",
+                                   L"Compare As Text...", L"Compare As Binary..."}),
+        Texts(items));
     for (size_t i = 0; i < items.size(); ++i) {
         EXPECT_EQ(kFirstId + i, items[i].id);
         EXPECT_EQ(m_obj->Bitmap(), items[i].bitmap);
@@ -71,20 +73,27 @@ TEST_F(MenuTest, EachStateInsertsItsItemsWithConsecutiveIdsAndTheBitmap)
     EXPECT_EQ(std::vector<std::wstring>({L"Compare As Text", L"Compare As Binary"}), Texts(items));
 }
 
-TEST_F(MenuTest, ItemsGoAtTheInsertPositionEvenPastTheIdRange)
+TEST_F(MenuTest, ItemsGoAtTheInsertPositionAndOnlyAsManyAsTheIdRangeHolds)
 {
     EXPECT_EQ(S_OK, InitializeWith({MakeFile(L"a.txt")}));
     CUniqueMenu menu(::CreatePopupMenu());
     ::AppendMenuW(menu.Get(), MF_STRING, 1, L"Open");
     ::AppendMenuW(menu.Get(), MF_STRING, 2, L"Delete");
-    EXPECT_EQ(3, m_obj->QueryContextMenu(menu.Get(), 1, 500, 500, CMF_NORMAL));
+    // Ids past the last one belong to the next handler of the same menu.
+    EXPECT_EQ(2, m_obj->QueryContextMenu(menu.Get(), 1, 500, 501, CMF_NORMAL));
     std::vector<MenuItem> items = ReadMenu(menu.Get());
-    ASSERT_EQ(5u, items.size());
+    ASSERT_EQ(4u, items.size());
     EXPECT_EQ(L"Open", items[0].text);
     EXPECT_EQ(L"Select First Item to Compare", items[1].text);
-    EXPECT_EQ(502u, items[3].id);
-    EXPECT_EQ(L"Delete", items[4].text);
-    EXPECT_EQ(nullptr, items[4].bitmap);
+    EXPECT_EQ(501u, items[2].id);
+    EXPECT_EQ(L"Delete", items[3].text);
+    EXPECT_EQ(nullptr, items[3].bitmap);
+
+    menu.Reset(::CreatePopupMenu());
+    EXPECT_EQ(0, m_obj->QueryContextMenu(menu.Get(), 0, 500, 499, CMF_NORMAL));
+    EXPECT_EQ(0, ::GetMenuItemCount(menu.Get()));
+    EXPECT_EQ(3, m_obj->QueryContextMenu(menu.Get(), 0, 0xFFFFFFF0u, 0xFFFFFFFFu, CMF_NORMAL));
+    EXPECT_EQ(1, m_obj->QueryContextMenu(menu.Get(), 0, 0xFFFFFFFFu, 0xFFFFFFFFu, CMF_NORMAL));
 }
 
 TEST_F(MenuTest, DefaultOnlyAddsNothingAndLeavesTheRegistryAlone)
@@ -124,11 +133,13 @@ TEST_F(MenuTest, SwitchOfAnotherTypeOrSize)
 TEST_F(MenuTest, RememberedPathsThatCannotBeUsedAsTheyStand)
 {
     std::wstring a = MakeFile(L"a.txt");
-    reg::SetString(L"FirstSelection", L"C:\\" + std::wstring(197, L'r')); // 200 characters: unreadable
-    EXPECT_EQ(3u, MenuFor({a}).size());
-
-    reg::SetString(L"FirstSelection", L"C:\\" + std::wstring(196, L'r')); // 199: still read
-    EXPECT_EQ(4u, MenuFor({a}).size());
+    // Deep in a synced folder, and as long as a path can be.
+    for (size_t nLength : {300u, 32000u}) {
+        std::wstring path = L"C:\\" + std::wstring(nLength - 10, L'r') + L"\\deep.txt";
+        reg::SetString(L"FirstSelection", path);
+        EXPECT_EQ(L"Compare to \"deep.txt\" As Text", MenuFor({a})[0].text) << nLength;
+        EXPECT_EQ(path, std::wstring(m_obj->m_strFirstSelection));
+    }
 
     reg::SetString(L"FirstSelection", L"old.txt"); // no backslash: the name is left out
     EXPECT_EQ(L"Compare to  As Binary", MenuFor({a})[1].text);
@@ -153,7 +164,8 @@ TEST_F(MenuTest, HelpTextsOfEveryStateAndIndex)
     const wchar_t* const run = L"Comapre using Korvane";
     const wchar_t* const select = L"Select file as the first item to comapre using Korvane";
     const wchar_t* const toText = L"Compare selected item to previously selected file as text using Korvane";
-    const wchar_t* const toBinary = L"Compare selected item to previously selected file as binary using Korvane";
+    const wchar_t* const toBinary =
+        L"Compare selected item to previously selected file as binary using Korvane";
     const wchar_t* const otherText = L"Compare to other file as text using Korvane";
     const wchar_t* const otherBinary = L"Compare to other file as binary using Korvane";
     const wchar_t* const pairText = L"Comapre selected items as text using Korvane";
@@ -184,7 +196,12 @@ TEST_F(MenuTest, HelpTextRequestTypesAndBuffers)
     char ansi[64];
     std::memset(ansi, '#', sizeof(ansi));
     EXPECT_EQ(E_INVALIDARG, m_obj->GetCommandString(0, GCS_VERBA, nullptr, ansi, sizeof(ansi)));
-    EXPECT_EQ(E_INVALIDARG, m_obj->GetCommandString(0, GCS_VALIDATEA, nullptr, ansi, sizeof(ansi)));
+    // Validation: is the index an item of the current menu?
+    EXPECT_EQ(S_OK, m_obj->GetCommandString(1, GCS_VALIDATEA, nullptr, ansi, sizeof(ansi)));
+    EXPECT_EQ(S_FALSE, m_obj->GetCommandString(2, GCS_VALIDATEA, nullptr, ansi, sizeof(ansi)));
+    EXPECT_EQ('#', ansi[0]);
+    EXPECT_EQ(S_FALSE, m_obj->GetCommandString(2, GCS_VALIDATEW, nullptr, ansi, sizeof(ansi) / 2));
+    EXPECT_EQ(S_FALSE, m_obj->GetCommandString(0x10000, GCS_VALIDATEW, nullptr, ansi, sizeof(ansi) / 2));
     EXPECT_EQ('#', ansi[0]);
 
     EXPECT_EQ(S_OK, m_obj->GetCommandString(0, GCS_HELPTEXTA, nullptr, ansi, sizeof(ansi)));
@@ -222,37 +239,49 @@ TEST_F(MenuTest, ObjectHoldsAModuleLockAndAnswersItsInterfaces)
     EXPECT_EQ(nBefore, g_ShellExtModule.GetLockCount());
 }
 
-namespace {
-std::vector<DWORD> Pixels(HBITMAP hBitmap)
+// What a menu of Windows Vista and later needs to draw the picture with its alpha on any menu
+// colour: a 32-bit section, premultiplied, transparent around the mark, at the small-icon size of
+// the menu's DPI (wine draws at 96 only, so the other sizes are asked for directly).
+TEST_F(MenuTest, MenuPictureIsAPremultipliedAlphaBitmapAtTheSmallIconSizeOfEachDpi)
 {
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-    bi.bmiHeader.biWidth = 16;
-    bi.bmiHeader.biHeight = -16;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    std::vector<DWORD> pixels(256);
-    HDC hdc = ::GetDC(nullptr);
-    EXPECT_EQ(16, ::GetDIBits(hdc, hBitmap, 0, 16, pixels.data(), &bi, DIB_RGB_COLORS));
-    ::ReleaseDC(nullptr, hdc);
-    for (DWORD& px : pixels)
-        px &= 0xFFFFFF;
-    return pixels;
-}
-} // namespace
-
-TEST_F(MenuTest, MenuBitmapIsTheResourcePictureInItsOwnColourDepth)
-{
-    CUniqueGdiObject reference(
-        ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(201), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
-    ASSERT_TRUE(reference);
-    // A section of 16 colours draws on a display of any depth, a 16-bit remote session included.
+    const std::pair<UINT, int> sizes[] = {{96, 16}, {120, 20}, {144, 24}, {192, 32}, {240, 40}};
+    for (const auto& [nDpi, nSize] : sizes) {
+        HBITMAP hBitmap = CMenuPicture::ForDpi(nDpi);
+        DIBSECTION ds = {};
+        ASSERT_EQ(static_cast<int>(sizeof(ds)), ::GetObjectW(hBitmap, sizeof(ds), &ds)) << nDpi;
+        EXPECT_EQ(nSize, ds.dsBm.bmWidth) << nDpi;
+        EXPECT_EQ(nSize, ds.dsBm.bmHeight) << nDpi;
+        EXPECT_EQ(32, ds.dsBm.bmBitsPixel);
+        EXPECT_EQ(static_cast<DWORD>(BI_RGB), ds.dsBmih.biCompression);
+        const BYTE* pBits = static_cast<const BYTE*>(ds.dsBm.bmBits);
+        int nOpaque = 0, nNotPremultiplied = 0;
+        for (int i = 0; i < nSize * nSize; ++i) {
+            const BYTE* px = pBits + i * 4;
+            nOpaque += px[3] == 255;
+            nNotPremultiplied += px[0] > px[3] || px[1] > px[3] || px[2] > px[3];
+        }
+        EXPECT_EQ(0, nNotPremultiplied) << nDpi;
+        EXPECT_GT(nOpaque, nSize * nSize / 4) << nDpi;
+        EXPECT_EQ(0u, *reinterpret_cast<const DWORD*>(pBits)) << "the background is transparent at " << nDpi;
+        EXPECT_EQ(hBitmap, CMenuPicture::ForDpi(nDpi)) << "made once per size";
+    }
+    // At 100 % the mark's own pixels, top row first: the navy frame of the first page, opaque, and
+    // the transparent corner below it.
     DIBSECTION ds = {};
-    ASSERT_EQ(static_cast<int>(sizeof(ds)), ::GetObjectW(m_obj->Bitmap(), sizeof(ds), &ds));
-    EXPECT_EQ(16, ds.dsBm.bmWidth);
-    EXPECT_EQ(16, ds.dsBm.bmHeight);
-    EXPECT_EQ(4, ds.dsBm.bmBitsPixel);
-    EXPECT_EQ(Pixels(static_cast<HBITMAP>(reference.Get())), Pixels(m_obj->Bitmap()));
+    ASSERT_NE(0, ::GetObjectW(CMenuPicture::ForDpi(96), sizeof(ds), &ds));
+    const DWORD* pPixels = static_cast<const DWORD*>(ds.dsBm.bmBits);
+    EXPECT_EQ(0xFF000080u, pPixels[1 * 16 + 1]);
+    EXPECT_EQ(0u, pPixels[14 * 16 + 1]);
+
+    // The menu's items carry the picture of the thread's menu DPI, set as the item's own bitmap.
+    std::vector<MenuItem> items = MenuFor({MakeFile(L"a.txt")});
+    ASSERT_EQ(3u, items.size());
+    EXPECT_EQ(CMenuPicture::ForDpi(CMenuPicture::MenuDpi()), items[0].bitmap);
+    MENUITEMINFOW mii = {};
+    mii.cbSize = sizeof(mii);
+    mii.fMask = MIIM_CHECKMARKS;
+    ASSERT_TRUE(::GetMenuItemInfoW(m_menu.Get(), 0, TRUE, &mii));
+    EXPECT_EQ(nullptr, mii.hbmpUnchecked);
 }
 
 TEST_F(MenuTest, MenuBitmapOutlivesTheObjectsThatShowedIt)

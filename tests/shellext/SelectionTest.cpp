@@ -46,15 +46,15 @@ TEST_F(SelectionTest, ThousandsOfFoldersBeforeTheFiles)
     EXPECT_EQ(names.back(), m_obj->m_strFile1.GetString());
 }
 
-TEST_F(SelectionTest, NameLongerThanAPathIsPassedOverNotCut)
+TEST_F(SelectionTest, NamesLongerThanAPathAreTakenWhole)
 {
-    // Cut to 259 characters this name would be the existing file's.
+    std::wstring deep = MakeDeepFile(400), other = MakeFile(L"b.txt");
+    // Cut to 259 characters this name would be the existing file's: it is not that file.
     std::wstring file = MakeFile(std::wstring(100, L'x'));
-    std::wstring tooLong = file + std::wstring(300, L'y');
-    std::wstring other = MakeFile(L"b.txt");
-    EXPECT_EQ(S_OK, InitializeWith({tooLong, other}));
-    EXPECT_EQ(1, m_obj->m_nFileCount);
-    EXPECT_EQ(other, m_obj->m_strFile1.GetString());
+    std::wstring vanished = file + std::wstring(300, L'y');
+    EXPECT_EQ(2, ItemsAfter({vanished, deep, other}));
+    EXPECT_EQ(deep, m_obj->m_strFile1.GetString());
+    EXPECT_EQ(other, m_obj->m_strFile2.GetString());
 }
 
 TEST_F(SelectionTest, UnusableDataObjectsAreRefusedAndMediaReleased)

@@ -1,4 +1,5 @@
 #include "ShellExtFixture.h"
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -19,8 +20,8 @@ namespace {
 CUniqueRegKey OpenProductKey()
 {
     CUniqueRegKey key;
-    EXPECT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, g_szProductKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                               nullptr, key.Put(), nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, g_szProductKey, 0, nullptr, 0,
+                                               KEY_ALL_ACCESS, nullptr, key.Put(), nullptr));
     return key;
 }
 } // namespace
@@ -58,7 +59,8 @@ std::wstring GetString(LPCWSTR name)
     std::vector<wchar_t> buf(4096);
     DWORD cb = static_cast<DWORD>(buf.size() * sizeof(wchar_t) - sizeof(wchar_t));
     CUniqueRegKey key = OpenProductKey();
-    if (::RegQueryValueExW(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buf.data()), &cb) != ERROR_SUCCESS)
+    if (::RegQueryValueExW(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buf.data()), &cb) !=
+        ERROR_SUCCESS)
         return L"<missing>";
     return std::wstring(buf.data());
 }
@@ -73,9 +75,9 @@ std::vector<MenuItem> ReadMenu(HMENU hMenu)
         ::GetMenuStringW(hMenu, i, text, 512, MF_BYPOSITION);
         MENUITEMINFOW mii = {};
         mii.cbSize = sizeof(mii);
-        mii.fMask = MIIM_CHECKMARKS | MIIM_ID;
+        mii.fMask = MIIM_BITMAP | MIIM_ID;
         ::GetMenuItemInfoW(hMenu, i, TRUE, &mii);
-        items.push_back({text, mii.wID, mii.hbmpUnchecked});
+        items.push_back({text, mii.wID, mii.hbmpItem});
     }
     return items;
 }
@@ -112,6 +114,20 @@ std::wstring ShellExtTest::MakeFolder(const std::wstring& name)
     fs::path p = m_scratch / name;
     fs::create_directories(p);
     return p.wstring();
+}
+
+std::wstring ShellExtTest::MakeDeepFile(size_t nLength, const std::wstring& name)
+{
+    std::wstring path = m_scratch.wstring();
+    while (path.size() + 1 + name.size() < nLength) {
+        path += L"\\" + std::wstring(std::min<size_t>(120, nLength - path.size()), L'd');
+        ::CreateDirectoryW((L"\\\\?\\" + path).c_str(), nullptr);
+    }
+    path += L"\\" + name;
+    CUniqueFileHandle file(::CreateFileW((L"\\\\?\\" + path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_TRUE(file) << "making a file of " << path.size() << " characters";
+    return path;
 }
 
 HRESULT ShellExtTest::InitializeWith(const std::vector<std::wstring>& names)
@@ -154,7 +170,8 @@ std::wstring ShellExtTest::InstallRecorder(const std::wstring& folder, const std
     fs::path dir = folder.empty() ? m_scratch : m_scratch / folder;
     fs::create_directories(dir);
     fs::path target = dir / name;
-    EXPECT_TRUE(::CopyFileW(source.c_str(), target.c_str(), FALSE)) << "copying " << fs::path(source).string();
+    EXPECT_TRUE(::CopyFileW(source.c_str(), target.c_str(), FALSE))
+        << "copying " << fs::path(source).string();
     return target.wstring();
 }
 

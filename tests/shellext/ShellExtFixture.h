@@ -9,10 +9,10 @@
 #include <vector>
 #include "DataObjectDouble.h"
 #include "KorvaneShellExt.h"
+#include "UniqueHandle.h"
 
 // Holds one reference, as Explorer does between creation and the final Release.
-template <typename T>
-class CRef {
+template <typename T> class CRef {
 public:
     explicit CRef(T* p = nullptr) : m_p(p) {}
     ~CRef()
@@ -43,6 +43,8 @@ public:
     using CKorvaneShellExt::m_strFile1;
     using CKorvaneShellExt::m_strFile2;
     using CKorvaneShellExt::m_strFirstSelection;
+    using CKorvaneShellExt::SetStartCalls;
+    using CKorvaneShellExt::StartCalls;
     HBITMAP Bitmap() const { return m_bmpMenu; }
 };
 
@@ -72,6 +74,9 @@ protected:
 
     std::wstring MakeFile(const std::wstring& name); // full path of a new file in the scratch folder
     std::wstring MakeFolder(const std::wstring& name);
+    // A new file in folders of the scratch area nested until its full path is at least nLength
+    // characters; its full path, without the "\\?\" form it had to be made with.
+    std::wstring MakeDeepFile(size_t nLength, const std::wstring& name = L"deep.txt");
     HRESULT InitializeWith(const std::vector<std::wstring>& names);
     // QueryContextMenu on a fresh menu holding one item of the host; returns the result.
     HRESULT BuildOn(HMENU hMenu, UINT uFlags = CMF_NORMAL);
