@@ -71,3 +71,12 @@ STDAPI DllUnregisterServer()
         return E_OUTOFMEMORY;
     }
 }
+
+STDAPI DllInstall(BOOL bInstall, LPCWSTR pszCmdLine)
+{
+    try {
+        return g_ShellExtModule.Install(bInstall, pszCmdLine);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}

@@ -5,6 +5,7 @@
 #include "ComSupport.h"
 #include "MenuPicture.h"
 #include "Module.h"
+#include "PackagedMenuCheck.h"
 #include "resource.h"
 #include "ShellExtModule.h"
 #include "TypeInfoHolder.h"
@@ -272,6 +273,9 @@ HRESULT CKorvaneShellExt::DoQueryContextMenu(HMENU hMenu, UINT indexMenu, UINT i
                                              UINT uFlags)
 {
     if (uFlags & CMF_DEFAULTONLY)
+        return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
+    // Windows 11 shows the same commands from the extension's package: not twice.
+    if (IsPackagedMenuRegistered())
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
 
     if (!Refresh())

@@ -9,9 +9,12 @@
 class ILoadedTypeLib {
 public:
     virtual ~ILoadedTypeLib() = default;
-    virtual HRESULT Register(const wchar_t* lpszPath, const wchar_t* lpszHelpDir) = 0;
+    // bPerUser: for the current user only (RegisterTypeLibForUser), else for the machine.
+    virtual HRESULT Register(const wchar_t* lpszPath, const wchar_t* lpszHelpDir, bool bPerUser) = 0;
     // Unregisters by the identity read from the library's own attributes.
-    virtual HRESULT Unregister() = 0;
+    virtual HRESULT Unregister(bool bPerUser) = 0;
+    // Whether a registration of this library's identity can be found at all.
+    virtual bool IsRegistered() = 0;
 };
 
 class ITypeLibService {
@@ -30,4 +33,8 @@ public:
     virtual DWORD GetLastError() = 0;
     // The process's main executable (GetModuleHandleW(nullptr)).
     virtual HMODULE GetMainModule() = 0;
+    // The registry access flag that reaches the other bitness's view of the classes
+    // (KEY_WOW64_32KEY from a 64-bit build, KEY_WOW64_64KEY from a 32-bit one under WOW64), or 0
+    // where there is no other view (32-bit Windows, which ignores the flag and would show our own keys).
+    virtual DWORD OtherBitnessView() = 0;
 };

@@ -1,5 +1,7 @@
 #include "ShellExtModule.h"
 #include <new>
+#include <cwchar>
+#include "Registrar/ClassesRegistryView.h"
 #include "Registrar/PlatformKey.h"
 #include "Registrar/Registrar.h"
 #include "Win32RegistrarPlatform.h"
@@ -36,6 +38,22 @@ HRESULT UpdateCategories(const ClassEntry& entry)
     return entry.pfnGetCategoryMap == nullptr || entry.pfnGetCategoryMap() == nullptr ? S_OK : E_NOTIMPL;
 }
 } // namespace
+
+// Sets the registration scope for one call and restores the one before it on every return path.
+class CShellExtModule::CScopeChange {
+public:
+    CScopeChange(RegistrationScope& scope, RegistrationScope newScope) noexcept : m_scope(scope), m_old(scope)
+    {
+        m_scope = newScope;
+    }
+    ~CScopeChange() { m_scope = m_old; }
+    CScopeChange(const CScopeChange&) = delete;
+    CScopeChange& operator=(const CScopeChange&) = delete;
+
+private:
+    RegistrationScope& m_scope;
+    RegistrationScope m_old;
+};
 
 HRESULT CShellExtModule::Init(ClassEntry* pEntries, HINSTANCE hInstance, const GUID* plibid)
 {
@@ -192,8 +210,13 @@ HRESULT CShellExtModule::RegisterServer(BOOL bRegTypeLib, const CLSID* pCLSID)
         return FAILED(hr) ? hr : UpdateCategories(entry);
     };
     HRESULT hr = ForEachRow(pCLSID, registerRow);
-    if (SUCCEEDED(hr) && bRegTypeLib)
+    if (SUCCEEDED(hr) && bRegTypeLib) {
         hr = RegisterTypeLib();
+        // Classes whose type library is missing would look registered to an installer that then
+        // reports failure: take them back so that nothing stays half-registered.
+        if (FAILED(hr))
+            UnregisterServer(FALSE, pCLSID);
+    }
     return hr;
 }
 
@@ -203,10 +226,60 @@ HRESULT CShellExtModule::UnregisterServer(BOOL bUnRegTypeLib, const CLSID* pCLSI
         HRESULT hr = UpdateCategories(entry);
         return FAILED(hr) ? hr : entry.pfnUpdateRegistry(FALSE);
     };
+    // The other build's handler and type library are the same keys as ours: they go only with the
+    // last build that uses them. Asked before anything is removed.
+    const bool bKeepShared = IsOtherBitnessRegistered(pCLSID);
+    CScopeChange scope(m_scope, {m_scope.bPerUser, bKeepShared});
     HRESULT hr = ForEachRow(pCLSID, unregisterRow);
-    if (SUCCEEDED(hr) && bUnRegTypeLib)
+    if (SUCCEEDED(hr) && bUnRegTypeLib && !bKeepShared)
         hr = UnRegisterTypeLib();
     return hr;
+}
+
+// A class of ours in the other view whose server is another file than this module. Where a view
+// is not kept apart (32-bit Windows; wine 8 for the user's classes) the "other" view shows our own
+// registration, which names this module.
+bool CShellExtModule::IsOtherBitnessRegistered(const CLSID* pCLSID)
+{
+    const DWORD dwView = Platform().OtherBitnessView();
+    if (dwView == 0)
+        return false;
+    wchar_t szModule[MAX_PATH];
+    if (FAILED(GetModuleFileName(szModule)))
+        szModule[0] = L'\0';
+    IRegistryPlatform& registry = Registry();
+    bool bFound = false;
+    ForEachRow(pCLSID, [&](const ClassEntry& entry) {
+        wchar_t szClsid[40];
+        if (::StringFromGUID2(*entry.pclsid, szClsid, ARRAYSIZE(szClsid)) == 0)
+            return S_OK;
+        std::wstring strKey = CClassesRegistryView::ClassesRootPath(m_scope.bPerUser);
+        if (!strKey.empty())
+            strKey += L'\\';
+        strKey += std::wstring(L"CLSID\\") + szClsid + L"\\InprocServer32";
+        CPlatformKey key(registry);
+        if (registry.OpenKey(CClassesRegistryView::ClassesRootKey(m_scope.bPerUser), strKey.c_str(),
+                             kv::kKeyRead | dwView, key.Put()) != 0)
+            return S_OK;
+        wchar_t szServer[MAX_PATH + 1] = {};
+        std::uint32_t dwType = 0;
+        std::uint32_t cbServer = sizeof szServer - sizeof(wchar_t); // the last character stays NUL
+        const long error = registry.QueryValue(key.Get(), nullptr, &dwType, szServer, &cbServer);
+        if (error == kv::kErrorMoreData || (error == 0 && ::_wcsicmp(szServer, szModule) != 0))
+            bFound = true;
+        return S_OK;
+    });
+    return bFound;
+}
+
+HRESULT CShellExtModule::Install(BOOL bInstall, const wchar_t* pszCmdLine)
+{
+    // "regsvr32 /n /i:user" passes "user": registration for the current user only, which needs
+    // no administrator rights.
+    if (pszCmdLine == nullptr || ::_wcsicmp(pszCmdLine, L"user") != 0)
+        return E_INVALIDARG;
+    CScopeChange scope(m_scope, {true, false});
+    return bInstall ? RegisterServer(TRUE) : UnregisterServer(TRUE);
 }
 
 HRESULT CShellExtModule::RegisterWithApproval()
@@ -251,7 +324,8 @@ HRESULT CShellExtModule::GetModuleFileName(wchar_t (&szName)[MAX_PATH])
 HRESULT CShellExtModule::UpdateRegistryFromResource(UINT nResID, BOOL bRegister)
 {
     try {
-        CRegistrar registrar(Registry());
+        CClassesRegistryView view(Registry(), m_scope.bPerUser, m_scope.bKeepShared);
+        CRegistrar registrar(view);
         HRESULT hr = registrar.AddReplacement(L"APPID", L"");
         if (FAILED(hr))
             return hr;
@@ -321,7 +395,7 @@ HRESULT CShellExtModule::RegisterTypeLib()
         return hr;
     try {
         std::wstring strHelpDir = strPath.substr(0, strPath.find_last_of(L"\\/:") + 1);
-        return pLib->Register(strPath.c_str(), strHelpDir.c_str());
+        return pLib->Register(strPath.c_str(), strHelpDir.c_str(), m_scope.bPerUser);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
@@ -334,5 +408,7 @@ HRESULT CShellExtModule::UnRegisterTypeLib()
     HRESULT hr = LoadTypeLib(&strPath, &pLib);
     if (FAILED(hr))
         return hr;
-    return pLib->Unregister();
+    if (!pLib->IsRegistered())
+        return S_OK; // nothing to remove is what was asked
+    return pLib->Unregister(m_scope.bPerUser);
 }

@@ -46,7 +46,14 @@ public:
     // platform needs one, then RegisterServer / UnregisterServer for all classes with the type library.
     HRESULT RegisterWithApproval();
     HRESULT UnregisterWithApproval();
+    // What DllInstall does: with the command text "user", registers (bInstall) or unregisters every
+    // class and the type library for the current user only, with no approval entry; any other
+    // text answers E_INVALIDARG and changes nothing.
+    HRESULT Install(BOOL bInstall, const wchar_t* pszCmdLine);
+    // A type library that cannot be registered takes back the classes registered before it.
     HRESULT RegisterServer(BOOL bRegTypeLib, const CLSID* pCLSID = nullptr);
+    // Keeps the keys both bitnesses share (and the type library) while the other bitness's build
+    // is still registered; nothing to remove is success.
     HRESULT UnregisterServer(BOOL bUnRegTypeLib, const CLSID* pCLSID = nullptr);
     HRESULT UpdateRegistryFromResource(UINT nResID, BOOL bRegister);
     HRESULT RegisterTypeLib();
@@ -82,6 +89,17 @@ private:
     HRESULT LoadTypeLib(std::wstring* pstrPath, std::unique_ptr<ILoadedTypeLib>* ppLib);
     template <typename F>
     HRESULT ForEachRow(const CLSID* pCLSID, F f);
+    bool IsOtherBitnessRegistered(const CLSID* pCLSID);
+
+    // Where the current registration call writes: the machine's classes or the user's, and whether
+    // the keys both bitnesses share are kept. Registration runs one call at a time, so this is
+    // plain state, set for the length of one call.
+    struct RegistrationScope {
+        bool bPerUser = false;
+        bool bKeepShared = false;
+    };
+    class CScopeChange;
+    RegistrationScope m_scope;
 
     volatile LONG m_nLockCount = 0;
     ClassEntry* m_pEntries = nullptr;

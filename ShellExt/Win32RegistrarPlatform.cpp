@@ -65,6 +65,17 @@ long CWin32RegistrarPlatform::DeleteValue(RegKey key, const wchar_t* name)
     return ::RegDeleteValueW(ToHkey(key), name);
 }
 
+long CWin32RegistrarPlatform::QueryValue(RegKey key, const wchar_t* name, std::uint32_t* type, void* data,
+                                         std::uint32_t* cbData)
+{
+    DWORD dwType = 0;
+    DWORD cb = *cbData;
+    const LONG error = ::RegQueryValueExW(ToHkey(key), name, nullptr, &dwType, static_cast<BYTE*>(data), &cb);
+    *type = dwType;
+    *cbData = cb;
+    return error;
+}
+
 long CWin32RegistrarPlatform::DeleteKey(RegKey parent, const wchar_t* name)
 {
     return ::RegDeleteKeyW(ToHkey(parent), name);

@@ -22,3 +22,20 @@ HMODULE CWin32ServerPlatform::GetMainModule()
 {
     return ::GetModuleHandleW(nullptr);
 }
+
+DWORD CWin32ServerPlatform::OtherBitnessView()
+{
+#if defined(_WIN64)
+    return KEY_WOW64_32KEY;
+#else
+    // IsWow64Process is missing before Windows XP SP2: resolved at run time, its absence means no WOW64.
+    using IsWow64ProcessFunc = BOOL(WINAPI*)(HANDLE, PBOOL);
+    HMODULE hKernel = ::GetModuleHandleW(L"kernel32.dll");
+    auto pfnIsWow64Process =
+        hKernel ? reinterpret_cast<IsWow64ProcessFunc>(::GetProcAddress(hKernel, "IsWow64Process")) : nullptr;
+    BOOL bWow64 = FALSE;
+    if (pfnIsWow64Process == nullptr || !pfnIsWow64Process(::GetCurrentProcess(), &bWow64) || !bWow64)
+        return 0;
+    return KEY_WOW64_64KEY;
+#endif
+}

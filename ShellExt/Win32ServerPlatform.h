@@ -8,4 +8,5 @@ public:
     DWORD GetModuleFileName(HMODULE hModule, wchar_t* lpszName, DWORD cchSize) override;
     DWORD GetLastError() override;
     HMODULE GetMainModule() override;
+    DWORD OtherBitnessView() override;
 };

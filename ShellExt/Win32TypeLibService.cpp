@@ -2,6 +2,15 @@
 #include <oleauto.h>
 
 namespace {
+// The per-user forms exist from Windows Vista on: resolved at run time, so the library still loads
+// where they are missing, and a per-user registration there fails instead.
+template <typename F>
+F OleAutFunction(const char* pszName)
+{
+    HMODULE hOleAut = ::GetModuleHandleW(L"oleaut32.dll");
+    return hOleAut ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(hOleAut, pszName))) : nullptr;
+}
+
 class CLoadedTypeLib : public ILoadedTypeLib {
 public:
     explicit CLoadedTypeLib(ITypeLib* pLib) noexcept : m_pLib(pLib) {}
@@ -9,22 +18,49 @@ public:
     CLoadedTypeLib(const CLoadedTypeLib&) = delete;
     CLoadedTypeLib& operator=(const CLoadedTypeLib&) = delete;
 
-    HRESULT Register(const wchar_t* lpszPath, const wchar_t* lpszHelpDir) override
+    HRESULT Register(const wchar_t* lpszPath, const wchar_t* lpszHelpDir, bool bPerUser) override
     {
-        // RegisterTypeLib takes non-const strings but does not change them.
-        return ::RegisterTypeLib(m_pLib, const_cast<LPOLESTR>(lpszPath), const_cast<LPOLESTR>(lpszHelpDir));
+        // Both take non-const strings but do not change them.
+        auto pszPath = const_cast<LPOLESTR>(lpszPath);
+        auto pszHelpDir = const_cast<LPOLESTR>(lpszHelpDir);
+        if (!bPerUser)
+            return ::RegisterTypeLib(m_pLib, pszPath, pszHelpDir);
+        using RegisterForUserFunc = HRESULT(WINAPI*)(ITypeLib*, OLECHAR*, OLECHAR*);
+        auto pfnRegister = OleAutFunction<RegisterForUserFunc>("RegisterTypeLibForUser");
+        return pfnRegister ? pfnRegister(m_pLib, pszPath, pszHelpDir) : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
     }
 
-    HRESULT Unregister() override
+    HRESULT Unregister(bool bPerUser) override
     {
         TLIBATTR* pAttr = nullptr;
         HRESULT hr = m_pLib->GetLibAttr(&pAttr);
         if (FAILED(hr))
             return hr;
-        hr = ::UnRegisterTypeLib(pAttr->guid, pAttr->wMajorVerNum, pAttr->wMinorVerNum, pAttr->lcid,
-                                 pAttr->syskind);
+        if (!bPerUser) {
+            hr = ::UnRegisterTypeLib(pAttr->guid, pAttr->wMajorVerNum, pAttr->wMinorVerNum, pAttr->lcid,
+                                     pAttr->syskind);
+        } else {
+            using UnregisterForUserFunc = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
+            auto pfnUnregister = OleAutFunction<UnregisterForUserFunc>("UnRegisterTypeLibForUser");
+            hr = pfnUnregister ? pfnUnregister(pAttr->guid, pAttr->wMajorVerNum, pAttr->wMinorVerNum, pAttr->lcid,
+                                               pAttr->syskind)
+                               : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+        }
         m_pLib->ReleaseTLibAttr(pAttr);
         return hr;
+    }
+
+    bool IsRegistered() override
+    {
+        TLIBATTR* pAttr = nullptr;
+        if (FAILED(m_pLib->GetLibAttr(&pAttr)))
+            return true; // unknown: let the unregistration itself answer
+        BSTR bstrPath = nullptr;
+        const HRESULT hr =
+            ::QueryPathOfRegTypeLib(pAttr->guid, pAttr->wMajorVerNum, pAttr->wMinorVerNum, pAttr->lcid, &bstrPath);
+        m_pLib->ReleaseTLibAttr(pAttr);
+        ::SysFreeString(bstrPath);
+        return SUCCEEDED(hr);
     }
 
 private:

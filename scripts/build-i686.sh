@@ -15,7 +15,7 @@ cmake --build "$build" -j"$(nproc)" --target kvupdate KorvaneShellExt
 dll="$build/ShellExt/KorvaneShellExt.dll"
 exports=$(i686-w64-mingw32-objdump -p "$dll" |
   awk '/\[Ordinal\/Name Pointer\] Table/ { t = 1; next } t && /^[ \t]*\[/ { print $NF } t && /^$/ { t = 0 }' | sort | xargs)
-expected="DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer"
+expected="DllCanUnloadNow DllGetClassObject DllInstall DllRegisterServer DllUnregisterServer"
 if [ "$exports" != "$expected" ]; then
   echo "build-i686: KorvaneShellExt.dll exports '$exports', expected '$expected'" >&2
   exit 1

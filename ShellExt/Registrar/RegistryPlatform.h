@@ -40,6 +40,7 @@ constexpr std::uint32_t kRegMultiSz = 7;
 constexpr long kErrorSuccess = 0;
 constexpr long kErrorFileNotFound = 2;
 constexpr long kErrorAccessDenied = 5;
+constexpr long kErrorNotEnoughMemory = 8;
 constexpr long kErrorInvalidParameter = 87;
 constexpr long kErrorInsufficientBuffer = 122;
 constexpr long kErrorMoreData = 234;
@@ -73,6 +74,10 @@ public:
     virtual long SetValue(RegKey key, const wchar_t* name, std::uint32_t type, const void* data,
                           std::uint32_t cbData) = 0;
     virtual long DeleteValue(RegKey key, const wchar_t* name) = 0;
+    // Reads a value into data, which has room for *cbData bytes; answers its type and size in bytes.
+    // A value that does not fit answers kErrorMoreData.
+    virtual long QueryValue(RegKey key, const wchar_t* name, std::uint32_t* type, void* data,
+                            std::uint32_t* cbData) = 0;
     // Deletes one key; refuses a key that still has subkeys.
     virtual long DeleteKey(RegKey parent, const wchar_t* name) = 0;
     // Name of the subkey at index into a buffer of *cchName characters; kErrorNoMoreItems past the end.

@@ -35,14 +35,14 @@ std::wstring StageDll(const std::wstring& strFolder)
     return {};
 }
 
-DWORD RunRegsvr32(const std::wstring& strDll, bool bUnregister)
+DWORD RunRegsvr32(const std::wstring& strDll, bool bUnregister, const std::wstring& strSwitches)
 {
     wchar_t szSystem[MAX_PATH];
     UINT cch = ::GetSystemDirectoryW(szSystem, MAX_PATH);
     if (cch == 0 || cch >= MAX_PATH)
         return static_cast<DWORD>(-1);
     return RunAndWait(L"\"" + std::wstring(szSystem) + L"\\regsvr32.exe\" /s " + (bUnregister ? L"/u " : L"") +
-                      L"\"" + strDll + L"\"");
+                      (strSwitches.empty() ? L"" : strSwitches + L" ") + L"\"" + strDll + L"\"");
 }
 
 DWORD RunAndWait(const std::wstring& strCmd)

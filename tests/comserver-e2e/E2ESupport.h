@@ -16,8 +16,8 @@ std::wstring FromBuildTree(const wchar_t* lpszUnixPath);
 DWORD RunAndWait(const std::wstring& strCommandLine);
 // Copies the built DLL into %TEMP%\<folder>\KorvaneShellExt.dll and answers its path.
 std::wstring StageDll(const std::wstring& strFolder);
-// Runs wine's regsvr32 silently; answers its exit code.
-DWORD RunRegsvr32(const std::wstring& strDll, bool bUnregister);
+// Runs wine's regsvr32 silently, with further switches (such as "/n /i:user"); answers its exit code.
+DWORD RunRegsvr32(const std::wstring& strDll, bool bUnregister, const std::wstring& strSwitches = L"");
 // A key's default value, or the named value; "<none>" when missing.
 std::wstring ReadText(HKEY hRoot, const std::wstring& strKey, const wchar_t* lpszName = nullptr);
 bool KeyExists(HKEY hRoot, const std::wstring& strKey);

@@ -16,21 +16,25 @@ DWORD CFakeServerPlatform::GetModuleFileName(HMODULE, wchar_t* lpszName, DWORD c
 namespace {
 class CRecordedLib : public ILoadedTypeLib {
 public:
-    CRecordedLib(EventLog& log, const CRecordingTypeLibs& owner) : m_log(log), m_owner(owner) {}
-    HRESULT Register(const wchar_t* lpszPath, const wchar_t* lpszHelpDir) override
+    CRecordedLib(EventLog& log, CRecordingTypeLibs& owner) : m_log(log), m_owner(owner) {}
+    HRESULT Register(const wchar_t* lpszPath, const wchar_t* lpszHelpDir, bool bPerUser) override
     {
-        m_log.push_back(L"typelib register " + std::wstring(lpszPath) + L" help " + lpszHelpDir);
+        m_log.push_back(L"typelib register " + std::wstring(lpszPath) + L" help " + lpszHelpDir +
+                        (bPerUser ? L" for user" : L""));
+        m_owner.bRegistered = m_owner.bRegistered || SUCCEEDED(m_owner.hrRegister);
         return m_owner.hrRegister;
     }
-    HRESULT Unregister() override
+    HRESULT Unregister(bool bPerUser) override
     {
-        m_log.push_back(L"typelib unregister");
+        m_log.push_back(bPerUser ? L"typelib unregister for user" : L"typelib unregister");
+        m_owner.bRegistered = false;
         return m_owner.hrUnregister;
     }
+    bool IsRegistered() override { return m_owner.bRegistered; }
 
 private:
     EventLog& m_log;
-    const CRecordingTypeLibs& m_owner;
+    CRecordingTypeLibs& m_owner;
 };
 } // namespace
 

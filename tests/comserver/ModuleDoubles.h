@@ -21,6 +21,8 @@ public:
     DWORD GetModuleFileName(HMODULE, wchar_t* lpszName, DWORD cchSize) override;
     DWORD GetLastError() override { return dwLastError; }
     HMODULE GetMainModule() override { return hMain; }
+    DWORD dwOtherView = KEY_WOW64_32KEY; // as a 64-bit build on 64-bit Windows
+    DWORD OtherBitnessView() override { return dwOtherView; }
 };
 
 class CRecordingTypeLibs : public ITypeLibService {
@@ -30,6 +32,7 @@ public:
     HRESULT hrLoad = TYPE_E_CANTLOADLIBRARY;
     HRESULT hrRegister = S_OK;
     HRESULT hrUnregister = S_OK;
+    bool bRegistered = false; // set by a successful Register, cleared by Unregister
 
     HRESULT Load(const wchar_t* lpszPath, std::unique_ptr<ILoadedTypeLib>* ppLib) override;
 
@@ -37,10 +40,24 @@ private:
     EventLog& m_log;
 };
 
-// CMemoryRegistry with every change logged as "set NAME", "delvalue NAME" or "delkey NAME".
+// CMemoryRegistry with every change logged as "set NAME", "delvalue NAME" or "delkey NAME". A key
+// opened with KEY_WOW64_32KEY is looked up where 64-bit Windows keeps the 32-bit view of the
+// classes, the "Wow6432Node" key below the classes root.
 class CLoggingRegistry : public CMemoryRegistry {
 public:
     explicit CLoggingRegistry(EventLog& log) : m_log(log) {}
+    static std::wstring ThirtyTwoBitView(std::wstring path)
+    {
+        const std::wstring strUser = L"Software\\Classes\\";
+        const size_t nAt = path.compare(0, strUser.size(), strUser) == 0 ? strUser.size() : 0;
+        return path.insert(nAt, L"Wow6432Node\\");
+    }
+    long OpenKey(RegKey parent, const wchar_t* name, std::uint32_t access, RegKey* result) override
+    {
+        if ((access & KEY_WOW64_32KEY) == 0)
+            return CMemoryRegistry::OpenKey(parent, name, access, result);
+        return CMemoryRegistry::OpenKey(parent, ThirtyTwoBitView(name).c_str(), access & ~KEY_WOW64_32KEY, result);
+    }
     long SetValue(RegKey key, const wchar_t* name, std::uint32_t type, const void* data, std::uint32_t cb) override
     {
         m_log.push_back(L"set " + std::wstring(name ? name : L""));

@@ -2,6 +2,7 @@
 // service: what DllRegisterServer and DllUnregisterServer do, without touching the machine.
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <vector>
 #include "ClassTable.h"
 #include "ModuleDoubles.h"
 
@@ -12,6 +13,19 @@ const std::wstring kClassKey = std::wstring(L"CLSID\\") + kClsid;
 const std::wstring kHandlerKey = L"*\\ShellEx\\ContextMenuHandlers\\Korvane";
 const wchar_t kApproved[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
 const HINSTANCE kModule = reinterpret_cast<HINSTANCE>(0x10000000);
+const std::wstring kUserClasses = L"Software\\Classes\\";
+
+// "CLSID\{...}" of every class of the module's table, whatever classes it holds.
+std::vector<std::wstring> ClassKeysOfTheTable()
+{
+    std::vector<std::wstring> keys;
+    for (const ClassEntry* p = g_ClassEntries; p->pclsid; ++p) {
+        wchar_t szClsid[40];
+        ::StringFromGUID2(*p->pclsid, szClsid, 40);
+        keys.push_back(std::wstring(L"CLSID\\") + szClsid);
+    }
+    return keys;
+}
 
 // A script as the build embeds it, read from this test program's own resources.
 std::string EmbeddedScript(UINT nId = IDR_KORVANESHELLEXT)
@@ -86,9 +100,10 @@ TEST_F(ModuleRegistration, RegistersBothTablesThenTheTypeLibraryAndUnregistersKe
     EXPECT_TRUE(registry.KeyExists(RegRoot::ClassesRoot, L"*\\ShellEx\\ContextMenuHandlers"));
     EXPECT_EQ(log.back(), L"typelib unregister");
 
-    // Nothing left to remove: the scripts find no error, and the answer is the type library's.
-    typeLibs.hrUnregister = TYPE_E_REGISTRYACCESS;
-    EXPECT_EQ(g_ShellExtModule.UnregisterWithApproval(), TYPE_E_REGISTRYACCESS);
+    // Nothing left to remove (a second uninstall): success, and the type library is not asked.
+    log.clear();
+    EXPECT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
+    EXPECT_EQ(Count(L"typelib unregister"), 0);
 }
 
 TEST_F(ModuleRegistration, StaleSubkeysAreReplacedAndQuotesInThePathStoredExactly)
@@ -194,5 +209,93 @@ TEST_F(ModuleRegistration, TypeLibraryFallsBackToTheTlbFileBesideTheModule)
     // A module name without extension whose ".tlb" name would not fit.
     platform.strModule = L"C:\\" + std::wstring(254, L'k');
     EXPECT_EQ(g_ShellExtModule.RegisterTypeLib(), E_FAIL);
+}
+
+TEST_F(ModuleRegistration, ATypeLibraryThatFailsTakesBackTheClassesItFollows)
+{
+    typeLibs.hrRegister = TYPE_E_REGISTRYACCESS;
+    EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), TYPE_E_REGISTRYACCESS);
+    for (const std::wstring& strKey : ClassKeysOfTheTable())
+        EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, strKey)) << strKey;
+    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey));
+    EXPECT_TRUE(registry.KeyExists(RegRoot::ClassesRoot, L"*\\ShellEx\\ContextMenuHandlers")); // NoRemove
+}
+
+// 64-bit Windows keeps one handler key and one type library for both builds; the 32-bit build's
+// class lies in the 32-bit view, which this 64-bit build reaches through KEY_WOW64_32KEY.
+TEST_F(ModuleRegistration, SharedKeysStayWhileTheOtherBitnessIsRegistered)
+{
+    ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
+    const std::wstring strOtherClass = L"Wow6432Node\\" + kClassKey + L"\\InprocServer32";
+    const std::wstring strOtherDll = L"C:\\Program Files (x86)\\Korvane\\KorvaneShellExt.dll";
+    registry.SetString(RegRoot::ClassesRoot, strOtherClass, L"", strOtherDll);
+    log.clear();
+    ASSERT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
+    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kClassKey));
+    EXPECT_EQ(Text(RegRoot::ClassesRoot, kHandlerKey), kClsid);
+    EXPECT_EQ(Count(L"typelib unregister"), 0);
+
+    // A failed registration's clean-up keeps them too.
+    typeLibs.hrRegister = TYPE_E_REGISTRYACCESS;
+    EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), TYPE_E_REGISTRYACCESS);
+    EXPECT_EQ(Text(RegRoot::ClassesRoot, kHandlerKey), kClsid);
+    typeLibs.hrRegister = S_OK;
+
+    // The last build to go takes them. A view that is not kept apart shows this module's own class,
+    // which is no other build.
+    ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
+    registry.SetString(RegRoot::ClassesRoot, strOtherClass, L"", platform.strModule);
+    ASSERT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
+    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey));
+    EXPECT_EQ(log.back(), L"typelib unregister");
+
+    // Where there is no other view (32-bit Windows) nothing is kept for it.
+    platform.dwOtherView = 0;
+    ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
+    registry.SetString(RegRoot::ClassesRoot, strOtherClass, L"", strOtherDll);
+    ASSERT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
+    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey));
+}
+
+TEST_F(ModuleRegistration, PerUserRegistrationWritesOnlyTheUsersClassesAndRemovesExactlyThat)
+{
+    platform.dwVersion = 0x05650004; // NT 4.0, where the machine-wide registration writes an approval entry
+    registry.CreatePath(RegRoot::LocalMachine, kApproved);
+    ASSERT_EQ(g_ShellExtModule.Install(TRUE, L"user"), S_OK);
+    for (const std::wstring& strKey : ClassKeysOfTheTable()) {
+        EXPECT_EQ(Text(RegRoot::CurrentUser, kUserClasses + strKey + L"\\InprocServer32"), platform.strModule);
+        EXPECT_EQ(Text(RegRoot::CurrentUser, kUserClasses + strKey + L"\\InprocServer32", L"ThreadingModel"),
+                  L"Apartment");
+        EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, strKey)) << strKey;
+    }
+    EXPECT_EQ(Text(RegRoot::CurrentUser, kUserClasses + kHandlerKey), kClsid);
+    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey));
+    EXPECT_TRUE(registry.ValueNames(RegRoot::LocalMachine, kApproved).empty());
+    EXPECT_EQ(log.back(), L"typelib register " + platform.strModule + L" help C:\\Program Files\\Korvane\\ for user");
+
+    ASSERT_EQ(g_ShellExtModule.Install(FALSE, L"USER"), S_OK);
+    EXPECT_EQ(log.back(), L"typelib unregister for user");
+    EXPECT_FALSE(registry.KeyExists(RegRoot::CurrentUser, kUserClasses + kClassKey));
+    EXPECT_FALSE(registry.KeyExists(RegRoot::CurrentUser, kUserClasses + kHandlerKey));
+    EXPECT_TRUE(registry.KeyExists(RegRoot::CurrentUser, kUserClasses + L"*\\ShellEx\\ContextMenuHandlers"));
+    EXPECT_EQ(g_ShellExtModule.Install(FALSE, L"user"), S_OK); // nothing left: still success
+
+    // A failing registration is rolled back in the user's classes as in the machine's.
+    registry.CreatePath(RegRoot::CurrentUser, kUserClasses + L"*");
+    registry.DenyWrite(RegRoot::CurrentUser, kUserClasses + L"*");
+    EXPECT_EQ(g_ShellExtModule.Install(TRUE, L"user"), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(registry.KeyExists(RegRoot::CurrentUser, kUserClasses + kClassKey));
+    EXPECT_TRUE(registry.KeyExists(RegRoot::CurrentUser, kUserClasses + L"CLSID"));
+}
+
+TEST_F(ModuleRegistration, InstallWithAnyOtherCommandTextChangesNothing)
+{
+    const std::string strBefore = registry.Dump();
+    for (const wchar_t* pszCmdLine : {static_cast<const wchar_t*>(nullptr), L"", L"machine", L"user ", L"/i:user"}) {
+        EXPECT_EQ(g_ShellExtModule.Install(TRUE, pszCmdLine), E_INVALIDARG);
+        EXPECT_EQ(g_ShellExtModule.Install(FALSE, pszCmdLine), E_INVALIDARG);
+    }
+    EXPECT_EQ(registry.Dump(), strBefore);
+    EXPECT_TRUE(log.empty());
 }
 } // namespace

@@ -198,6 +198,26 @@ long CMemoryRegistry::SetValue(RegKey key, const wchar_t* name, std::uint32_t ty
     return kErrorSuccess;
 }
 
+long CMemoryRegistry::QueryValue(RegKey key, const wchar_t* name, std::uint32_t* type, void* data,
+                                 std::uint32_t* cbData)
+{
+    Handle handle;
+    if (long error = Resolve(key, handle))
+        return error;
+    if ((handle.access & kKeyQueryValue) == 0)
+        return kErrorAccessDenied;
+    const auto it = handle.node->values.find(ValueKey(name));
+    if (it == handle.node->values.end())
+        return kErrorFileNotFound;
+    const std::uint32_t cbRoom = *cbData;
+    *type = it->second.type;
+    *cbData = static_cast<std::uint32_t>(it->second.bytes.size());
+    if (it->second.bytes.size() > cbRoom)
+        return kErrorMoreData;
+    std::copy(it->second.bytes.begin(), it->second.bytes.end(), static_cast<char*>(data));
+    return kErrorSuccess;
+}
+
 long CMemoryRegistry::DeleteValue(RegKey key, const wchar_t* name)
 {
     Handle handle;

@@ -33,6 +33,8 @@ public:
     long SetValue(RegKey key, const wchar_t* name, std::uint32_t type, const void* data,
                   std::uint32_t cbData) override;
     long DeleteValue(RegKey key, const wchar_t* name) override;
+    long QueryValue(RegKey key, const wchar_t* name, std::uint32_t* type, void* data,
+                    std::uint32_t* cbData) override;
     long DeleteKey(RegKey parent, const wchar_t* name) override;
     long EnumKey(RegKey key, std::uint32_t index, wchar_t* name, std::uint32_t* cchName) override;
     long CloseKey(RegKey key) override;
