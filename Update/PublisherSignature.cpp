@@ -133,8 +133,12 @@ HRESULT ReadPublisherName(const CERT_NAME_BLOB& subject, CPublisherName& name)
                 continue;
             if (!IsTextValue(attr.dwValueType))
                 return CRYPT_E_BAD_ENCODE;
-            pNames->emplace_back(reinterpret_cast<const wchar_t*>(attr.Value.pbData),
-                                 attr.Value.cbData / sizeof(wchar_t));
+            std::wstring strValue(reinterpret_cast<const wchar_t*>(attr.Value.pbData),
+                                  attr.Value.cbData / sizeof(wchar_t));
+            // Some decoders count the terminator in the length, some do not.
+            while (!strValue.empty() && strValue.back() == L'\0')
+                strValue.pop_back();
+            pNames->push_back(std::move(strValue));
         }
     }
     return S_OK;
@@ -144,6 +148,10 @@ HRESULT CheckSignerChain(PCCERT_CHAIN_CONTEXT pChain) noexcept
 {
     if (!pChain)
         return E_POINTER;
+    // Refused here in its own right, whatever the policy makes of the flags below: not every
+    // implementation of the policy step keeps a revoked certificate apart from an unknown status.
+    if (pChain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_REVOKED)
+        return CRYPT_E_REVOKED;
     CERT_CHAIN_POLICY_PARA policy = {};
     policy.cbSize = sizeof(policy);
     // What Windows' software-publishing policy lets through by default: revocation that could not

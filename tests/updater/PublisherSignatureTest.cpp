@@ -1,0 +1,159 @@
+// The judgement of a signer's chain and the publisher's name, on certificates made at test time
+// (tests/support/make-signed-installers.sh). Wine's WinVerifyTrust checks no revocation at all,
+// whatever it is asked (measured), so the revocation cases take a chain that wine's chain engine
+// builds with revocation checking asked for (its list out of reach), and chains carrying the status
+// bits Windows sets (a revoked certificate among them: wine's engine gave no such chain reliably).
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <wincrypt.h>
+#include <algorithm>
+#include <vector>
+#include "PublisherSignature.h"
+#include "UpdaterDriver.h"
+
+namespace {
+struct CertTraits {
+    using HandleType = PCCERT_CONTEXT;
+    static HandleType Invalid() noexcept { return nullptr; }
+    static void Close(HandleType h) noexcept { ::CertFreeCertificateContext(h); }
+};
+struct ChainTraits {
+    using HandleType = PCCERT_CHAIN_CONTEXT;
+    static HandleType Invalid() noexcept { return nullptr; }
+    static void Close(HandleType h) noexcept { ::CertFreeCertificateChain(h); }
+};
+using CUniqueCert = CUniqueHandle<CertTraits>;
+using CUniqueChain = CUniqueHandle<ChainTraits>;
+
+std::string CertsFile(const char* pszName)
+{
+    return ToWindowsPath(KV_SIGNING_DIR) + "\\certs\\" + pszName;
+}
+
+CUniqueCert LoadCertificate(const char* pszName)
+{
+    const std::string strPem = ReadFileBytes(CertsFile(pszName));
+    DWORD cb = 0;
+    ::CryptStringToBinaryA(strPem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &cb, nullptr, nullptr);
+    std::vector<BYTE> der(cb);
+    if (cb == 0 ||
+        !::CryptStringToBinaryA(strPem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &cb, nullptr, nullptr))
+        return CUniqueCert();
+    return CUniqueCert(::CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), cb));
+}
+
+// The chain as the engine builds it, the signer's revocation checked.
+CUniqueChain BuildChain(const char* pszName)
+{
+    CUniqueCert cert = LoadCertificate(pszName);
+    CERT_CHAIN_PARA para = {};
+    para.cbSize = sizeof(para);
+    PCCERT_CHAIN_CONTEXT pChain = nullptr;
+    if (cert)
+        ::CertGetCertificateChain(nullptr, cert.Get(), nullptr, nullptr, &para,
+                                  CERT_CHAIN_REVOCATION_CHECK_END_CERT, nullptr, &pChain);
+    return CUniqueChain(pChain);
+}
+
+// A copy of a chain's first simple chain whose status bits a test sets as Windows would.
+class CChainWithStatus {
+public:
+    explicit CChainWithStatus(PCCERT_CHAIN_CONTEXT pChain)
+        : m_context(*pChain), m_simple(*pChain->rgpChain[0])
+    {
+        for (DWORD i = 0; i < m_simple.cElement; ++i)
+            m_elements.push_back(*m_simple.rgpElement[i]);
+        for (CERT_CHAIN_ELEMENT& element : m_elements)
+            m_pElements.push_back(&element);
+        m_simple.rgpElement = m_pElements.data();
+        m_pSimple = &m_simple;
+        m_context.cChain = 1;
+        m_context.rgpChain = &m_pSimple;
+        m_context.cLowerQualityChainContext = 0;
+        m_context.rgpLowerQualityChainContext = nullptr;
+    }
+    // The bits on one element, and summed up on its chain and the whole, as the engine sums them.
+    CChainWithStatus& AddError(DWORD dwElement, DWORD dwBits)
+    {
+        m_elements.at(dwElement).TrustStatus.dwErrorStatus |= dwBits;
+        m_simple.TrustStatus.dwErrorStatus |= dwBits;
+        m_context.TrustStatus.dwErrorStatus |= dwBits;
+        return *this;
+    }
+    PCCERT_CHAIN_CONTEXT Get() const { return &m_context; }
+
+private:
+    CERT_CHAIN_CONTEXT m_context;
+    CERT_SIMPLE_CHAIN m_simple;
+    PCERT_SIMPLE_CHAIN m_pSimple = nullptr;
+    std::vector<CERT_CHAIN_ELEMENT> m_elements;
+    std::vector<PCERT_CHAIN_ELEMENT> m_pElements;
+};
+
+const DWORD kdwRevocationOffline = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+
+TEST(SignerChain, RevocationThatCouldNotBeCheckedIsAcceptedAndEveryOtherFaultRefused)
+{
+    // The list's address is a closed local port: wine's engine marks the chain offline.
+    ::SetEnvironmentVariableA("http_proxy", nullptr);
+    CUniqueChain offline = BuildChain("offline.pem");
+    ASSERT_TRUE(offline);
+    EXPECT_NE(0u, offline.Get()->TrustStatus.dwErrorStatus & CERT_TRUST_IS_OFFLINE_REVOCATION);
+    EXPECT_EQ(S_OK, CheckSignerChain(offline.Get()));
+
+    CUniqueChain good = BuildChain("publisher.pem");
+    ASSERT_TRUE(good);
+    ASSERT_EQ(2u, good.Get()->rgpChain[0]->cElement);
+    EXPECT_EQ(S_OK, CheckSignerChain(good.Get()));
+    // What Windows reports with no route to the authority, for the signer and for its issuer.
+    EXPECT_EQ(S_OK, CheckSignerChain(CChainWithStatus(good.Get()).AddError(0, kdwRevocationOffline).Get()));
+    EXPECT_EQ(S_OK, CheckSignerChain(
+                        CChainWithStatus(good.Get()).AddError(0, kdwRevocationOffline).AddError(1, kdwRevocationOffline).Get()));
+
+    struct {
+        DWORD dwElement;
+        DWORD dwBits;
+    } const refused[] = {
+        {0, CERT_TRUST_IS_REVOKED},
+        {0, CERT_TRUST_IS_REVOKED | kdwRevocationOffline},
+        {1, CERT_TRUST_IS_UNTRUSTED_ROOT},
+        {0, CERT_TRUST_IS_NOT_VALID_FOR_USAGE},
+        {0, CERT_TRUST_IS_NOT_SIGNATURE_VALID},
+        {0, CERT_TRUST_IS_NOT_TIME_VALID},
+    };
+    for (const auto& fault : refused) {
+        SCOPED_TRACE(fault.dwBits);
+        EXPECT_TRUE(FAILED(CheckSignerChain(CChainWithStatus(good.Get()).AddError(fault.dwElement, fault.dwBits).Get())));
+    }
+    EXPECT_EQ(CRYPT_E_REVOKED, CheckSignerChain(CChainWithStatus(good.Get()).AddError(0, CERT_TRUST_IS_REVOKED).Get()));
+}
+
+TEST(PublisherName, IsTheDecodedOrganisationAndCommonName)
+{
+    auto nameOf = [](const char* pszName) {
+        CUniqueCert cert = LoadCertificate(pszName);
+        CPublisherName name;
+        EXPECT_TRUE(cert) << pszName;
+        if (cert) {
+            EXPECT_EQ(S_OK, ReadPublisherName(cert.Get()->pCertInfo->Subject, name)) << pszName;
+        }
+        return name;
+    };
+    const CPublisherName publisher = nameOf("publisher.pem");
+    ASSERT_EQ(std::vector<std::wstring>{L"Halden Forge"}, publisher.vecOrganization);
+    ASSERT_EQ(std::vector<std::wstring>{L"Halden Forge"}, publisher.vecCommonName);
+
+    // The same names as PrintableString instead of UTF8String: other bytes, the same publisher.
+    CUniqueCert printable = LoadCertificate("publisher-printable.pem");
+    CUniqueCert original = LoadCertificate("publisher.pem");
+    ASSERT_TRUE(printable && original);
+    const CERT_NAME_BLOB& a = printable.Get()->pCertInfo->Subject;
+    const CERT_NAME_BLOB& b = original.Get()->pCertInfo->Subject;
+    EXPECT_FALSE(a.cbData == b.cbData && std::equal(a.pbData, a.pbData + a.cbData, b.pbData));
+    EXPECT_TRUE(nameOf("publisher-printable.pem") == publisher);
+    EXPECT_TRUE(nameOf("publisher-ev.pem") == publisher);
+
+    EXPECT_FALSE(nameOf("other.pem") == publisher);
+    EXPECT_FALSE(nameOf("other-same-cn.pem") == publisher);
+}
+} // namespace
