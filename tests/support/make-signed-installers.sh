@@ -15,7 +15,13 @@ publisher="/C=NO/O=Halden Forge/CN=Halden Forge"
 mkdir -p "$out/certs"
 cd "$out"
 
-cat >certs/ext.cnf <<'CNF'
+# A code-signing certificate's extensions, the same for every signer.
+signer_lines='basicConstraints=critical,CA:FALSE
+keyUsage=critical,digitalSignature
+extendedKeyUsage=codeSigning
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid'
+cat >certs/ext.cnf <<CNF
 [req]
 distinguished_name=dn
 [dn]
@@ -24,17 +30,9 @@ basicConstraints=critical,CA:TRUE
 keyUsage=critical,keyCertSign,cRLSign
 subjectKeyIdentifier=hash
 [signer]
-basicConstraints=critical,CA:FALSE
-keyUsage=critical,digitalSignature
-extendedKeyUsage=codeSigning
-subjectKeyIdentifier=hash
-authorityKeyIdentifier=keyid
+$signer_lines
 [offline]
-basicConstraints=critical,CA:FALSE
-keyUsage=critical,digitalSignature
-extendedKeyUsage=codeSigning
-subjectKeyIdentifier=hash
-authorityKeyIdentifier=keyid
+$signer_lines
 crlDistributionPoints=URI:http://127.0.0.1:1/trusted-root.crl
 CNF
 # PrintableString where the default is UTF8String.
