@@ -149,7 +149,7 @@ HRESULT CheckSignerChain(PCCERT_CHAIN_CONTEXT pChain) noexcept
     if (!pChain)
         return E_POINTER;
     // Refused here in its own right, whatever the policy makes of the flags below: not every
-    // implementation of the policy step keeps a revoked certificate apart from an unknown status.
+    // implementation of the policy step refuses a revoked certificate.
     if (pChain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_REVOKED)
         return CRYPT_E_REVOKED;
     CERT_CHAIN_POLICY_PARA policy = {};
