@@ -7,7 +7,8 @@
 class CHttpFile {
 public:
     // Owns both: the connection closes after the request.
-    CHttpFile(HINTERNET hConnection, HINTERNET hRequest) noexcept : m_hConnection(hConnection), m_hRequest(hRequest)
+    CHttpFile(HINTERNET hConnection, HINTERNET hRequest) noexcept
+        : m_hConnection(hConnection), m_hRequest(hRequest)
     {
     }
     CHttpFile(const CHttpFile&) = delete;

@@ -43,8 +43,9 @@ std::unique_ptr<CHttpFile> CInternetSession::OpenURL(LPCTSTR pstrURL, DWORD_PTR 
         dwFlags |= INTERNET_FLAG_SECURE;
 
     const DWORD_PTR dwRequestContext = dwContext ? dwContext : m_dwContext;
-    CUniqueInternetHandle hConnection(::InternetConnect(m_hSession.Get(), strHost.c_str(), parts.nPort, nullptr,
-                                                        nullptr, INTERNET_SERVICE_HTTP, 0, dwRequestContext));
+    CUniqueInternetHandle hConnection(::InternetConnect(m_hSession.Get(), strHost.c_str(), parts.nPort,
+                                                        nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
+                                                        dwRequestContext));
     if (!hConnection)
         throw CInternetException(::GetLastError());
     LPCTSTR rgpszAcceptTypes[] = {TEXT("*/*"), nullptr};

@@ -124,14 +124,15 @@ BOOL StartInstallerProcess(HWND hwndOwner, LPCSTR lpszPath)
     STARTUPINFOA si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (g_calls.pfnCreateProcess(lpszPath, szCommandLine, nullptr, nullptr, FALSE, 0, nullptr, szDirectory, &si,
-                                 &pi)) {
+    if (g_calls.pfnCreateProcess(lpszPath, szCommandLine, nullptr, nullptr, FALSE, 0, nullptr, szDirectory,
+                                 &si, &pi)) {
         CUniqueKernelHandle thread(pi.hThread);
         CUniqueKernelHandle process(pi.hProcess);
         return TRUE;
     }
     // A declined prompt ends here too (ERROR_CANCELLED): not started.
-    return ::GetLastError() == ERROR_ELEVATION_REQUIRED ? StartElevated(hwndOwner, lpszPath, szDirectory) : FALSE;
+    return ::GetLastError() == ERROR_ELEVATION_REQUIRED ? StartElevated(hwndOwner, lpszPath, szDirectory)
+                                                        : FALSE;
 }
 
 BOOL RemoveAllButInstaller(LPCSTR lpszPath)

@@ -281,7 +281,8 @@ void CUpdateDlg::OnOK()
         // On this thread the check takes revocation data from the cache only: the click must never
         // wait for the network. Then the folder is emptied of all else, right before the start,
         // for what lies beside an elevated program may be loaded by it.
-        if (!IsSignedByUpdaterPublisher(g_szLocalUpdateFile, installer.Get(), RevocationRetrieval::CacheOnly) ||
+        if (!IsSignedByUpdaterPublisher(g_szLocalUpdateFile, installer.Get(),
+                                        RevocationRetrieval::CacheOnly) ||
             !RemoveAllButInstaller(g_szLocalUpdateFile)) {
             installer.Reset();
             DeleteInstaller();

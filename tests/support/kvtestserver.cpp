@@ -14,9 +14,10 @@
 namespace {
 int Usage()
 {
-    std::fprintf(stderr,
-                 "usage: kvtestserver --file PATH [--port N] [--port-file PATH] [--bytes-per-second N]\n"
-                 "                    [--chunk-bytes N] [--chunk-delay-ms N] [--stall-after N] [--requests N]\n");
+    std::fprintf(
+        stderr,
+        "usage: kvtestserver --file PATH [--port N] [--port-file PATH] [--bytes-per-second N]\n"
+        "                    [--chunk-bytes N] [--chunk-delay-ms N] [--stall-after N] [--requests N]\n");
     return 2;
 }
 } // namespace

@@ -62,8 +62,8 @@ BOOL WINAPI RecordNotify(DWORD dwMessage, PNOTIFYICONDATAA)
 
 void WriteText(const std::string& strPath, const char* pszText)
 {
-    CUniqueFileHandle file(
-        ::CreateFileA(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    CUniqueFileHandle file(::CreateFileA(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD cb = 0;
     ::WriteFile(file.Get(), pszText, ::lstrlenA(pszText), &cb, nullptr);
 }

@@ -38,8 +38,8 @@ CUniqueCert LoadCertificate(const char* pszName)
     DWORD cb = 0;
     ::CryptStringToBinaryA(strPem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &cb, nullptr, nullptr);
     std::vector<BYTE> der(cb);
-    if (cb == 0 ||
-        !::CryptStringToBinaryA(strPem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &cb, nullptr, nullptr))
+    if (cb == 0 || !::CryptStringToBinaryA(strPem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &cb,
+                                           nullptr, nullptr))
         return CUniqueCert();
     return CUniqueCert(::CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), cb));
 }
@@ -109,8 +109,10 @@ TEST(SignerChain, RevocationThatCouldNotBeCheckedIsAcceptedAndEveryOtherFaultRef
     EXPECT_EQ(S_OK, CheckSignerChain(good.Get()));
     // What Windows reports with no route to the authority, for the signer and for its issuer.
     EXPECT_EQ(S_OK, CheckSignerChain(CChainWithStatus(good.Get()).AddError(0, kdwRevocationOffline).Get()));
-    EXPECT_EQ(S_OK, CheckSignerChain(
-                        CChainWithStatus(good.Get()).AddError(0, kdwRevocationOffline).AddError(1, kdwRevocationOffline).Get()));
+    EXPECT_EQ(S_OK, CheckSignerChain(CChainWithStatus(good.Get())
+                                         .AddError(0, kdwRevocationOffline)
+                                         .AddError(1, kdwRevocationOffline)
+                                         .Get()));
 
     struct {
         DWORD dwElement;
@@ -125,9 +127,11 @@ TEST(SignerChain, RevocationThatCouldNotBeCheckedIsAcceptedAndEveryOtherFaultRef
     };
     for (const auto& fault : refused) {
         SCOPED_TRACE(fault.dwBits);
-        EXPECT_TRUE(FAILED(CheckSignerChain(CChainWithStatus(good.Get()).AddError(fault.dwElement, fault.dwBits).Get())));
+        EXPECT_TRUE(FAILED(
+            CheckSignerChain(CChainWithStatus(good.Get()).AddError(fault.dwElement, fault.dwBits).Get())));
     }
-    EXPECT_EQ(CRYPT_E_REVOKED, CheckSignerChain(CChainWithStatus(good.Get()).AddError(0, CERT_TRUST_IS_REVOKED).Get()));
+    EXPECT_EQ(CRYPT_E_REVOKED,
+              CheckSignerChain(CChainWithStatus(good.Get()).AddError(0, CERT_TRUST_IS_REVOKED).Get()));
 }
 
 TEST(PublisherName, IsTheDecodedOrganisationAndCommonName)
