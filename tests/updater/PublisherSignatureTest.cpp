@@ -9,23 +9,20 @@
 #include <windows.h>
 #include <wincrypt.h>
 #include <algorithm>
+#include <memory>
 #include <vector>
 #include "PublisherSignature.h"
 #include "UpdaterDriver.h"
 
 namespace {
-struct CertTraits {
-    using HandleType = PCCERT_CONTEXT;
-    static HandleType Invalid() noexcept { return nullptr; }
-    static void Close(HandleType h) noexcept { ::CertFreeCertificateContext(h); }
+struct CertFree {
+    void operator()(PCCERT_CONTEXT p) const { ::CertFreeCertificateContext(p); }
 };
-struct ChainTraits {
-    using HandleType = PCCERT_CHAIN_CONTEXT;
-    static HandleType Invalid() noexcept { return nullptr; }
-    static void Close(HandleType h) noexcept { ::CertFreeCertificateChain(h); }
+struct ChainFree {
+    void operator()(PCCERT_CHAIN_CONTEXT p) const { ::CertFreeCertificateChain(p); }
 };
-using CUniqueCert = CUniqueHandle<CertTraits>;
-using CUniqueChain = CUniqueHandle<ChainTraits>;
+using CUniqueCert = std::unique_ptr<const CERT_CONTEXT, CertFree>;
+using CUniqueChain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFree>;
 
 std::string CertsFile(const char* pszName)
 {
@@ -52,7 +49,7 @@ CUniqueChain BuildChain(const char* pszName)
     para.cbSize = sizeof(para);
     PCCERT_CHAIN_CONTEXT pChain = nullptr;
     if (cert)
-        ::CertGetCertificateChain(nullptr, cert.Get(), nullptr, nullptr, &para,
+        ::CertGetCertificateChain(nullptr, cert.get(), nullptr, nullptr, &para,
                                   CERT_CHAIN_REVOCATION_CHECK_END_CERT, nullptr, &pChain);
     return CUniqueChain(pChain);
 }
@@ -82,7 +79,7 @@ public:
         m_context.TrustStatus.dwErrorStatus |= dwBits;
         return *this;
     }
-    PCCERT_CHAIN_CONTEXT Get() const { return &m_context; }
+    PCCERT_CHAIN_CONTEXT get() const { return &m_context; }
 
 private:
     CERT_CHAIN_CONTEXT m_context;
@@ -100,19 +97,19 @@ TEST(SignerChain, RevocationThatCouldNotBeCheckedIsAcceptedAndEveryOtherFaultRef
     ::SetEnvironmentVariableA("http_proxy", nullptr);
     CUniqueChain offline = BuildChain("offline.pem");
     ASSERT_TRUE(offline);
-    EXPECT_NE(0u, offline.Get()->TrustStatus.dwErrorStatus & CERT_TRUST_IS_OFFLINE_REVOCATION);
-    EXPECT_EQ(S_OK, CheckSignerChain(offline.Get()));
+    EXPECT_NE(0u, offline.get()->TrustStatus.dwErrorStatus & CERT_TRUST_IS_OFFLINE_REVOCATION);
+    EXPECT_EQ(S_OK, CheckSignerChain(offline.get()));
 
     CUniqueChain good = BuildChain("publisher.pem");
     ASSERT_TRUE(good);
-    ASSERT_EQ(2u, good.Get()->rgpChain[0]->cElement);
-    EXPECT_EQ(S_OK, CheckSignerChain(good.Get()));
+    ASSERT_EQ(2u, good.get()->rgpChain[0]->cElement);
+    EXPECT_EQ(S_OK, CheckSignerChain(good.get()));
     // What Windows reports with no route to the authority, for the signer and for its issuer.
-    EXPECT_EQ(S_OK, CheckSignerChain(CChainWithStatus(good.Get()).AddError(0, kdwRevocationOffline).Get()));
-    EXPECT_EQ(S_OK, CheckSignerChain(CChainWithStatus(good.Get())
+    EXPECT_EQ(S_OK, CheckSignerChain(CChainWithStatus(good.get()).AddError(0, kdwRevocationOffline).get()));
+    EXPECT_EQ(S_OK, CheckSignerChain(CChainWithStatus(good.get())
                                          .AddError(0, kdwRevocationOffline)
                                          .AddError(1, kdwRevocationOffline)
-                                         .Get()));
+                                         .get()));
 
     struct {
         DWORD dwElement;
@@ -128,10 +125,10 @@ TEST(SignerChain, RevocationThatCouldNotBeCheckedIsAcceptedAndEveryOtherFaultRef
     for (const auto& fault : refused) {
         SCOPED_TRACE(fault.dwBits);
         EXPECT_TRUE(FAILED(
-            CheckSignerChain(CChainWithStatus(good.Get()).AddError(fault.dwElement, fault.dwBits).Get())));
+            CheckSignerChain(CChainWithStatus(good.get()).AddError(fault.dwElement, fault.dwBits).get())));
     }
     EXPECT_EQ(CRYPT_E_REVOKED,
-              CheckSignerChain(CChainWithStatus(good.Get()).AddError(0, CERT_TRUST_IS_REVOKED).Get()));
+              CheckSignerChain(CChainWithStatus(good.get()).AddError(0, CERT_TRUST_IS_REVOKED).get()));
 }
 
 TEST(PublisherName, IsTheDecodedOrganisationAndCommonName)
@@ -141,7 +138,7 @@ TEST(PublisherName, IsTheDecodedOrganisationAndCommonName)
         CPublisherName name;
         EXPECT_TRUE(cert) << pszName;
         if (cert) {
-            EXPECT_EQ(S_OK, ReadPublisherName(cert.Get()->pCertInfo->Subject, name)) << pszName;
+            EXPECT_EQ(S_OK, ReadPublisherName(cert.get()->pCertInfo->Subject, name)) << pszName;
         }
         return name;
     };
@@ -153,8 +150,8 @@ TEST(PublisherName, IsTheDecodedOrganisationAndCommonName)
     CUniqueCert printable = LoadCertificate("publisher-printable.pem");
     CUniqueCert original = LoadCertificate("publisher.pem");
     ASSERT_TRUE(printable && original);
-    const CERT_NAME_BLOB& a = printable.Get()->pCertInfo->Subject;
-    const CERT_NAME_BLOB& b = original.Get()->pCertInfo->Subject;
+    const CERT_NAME_BLOB& a = printable.get()->pCertInfo->Subject;
+    const CERT_NAME_BLOB& b = original.get()->pCertInfo->Subject;
     EXPECT_FALSE(a.cbData == b.cbData && std::equal(a.pbData, a.pbData + a.cbData, b.pbData));
     EXPECT_TRUE(nameOf("publisher-printable.pem") == publisher);
     EXPECT_TRUE(nameOf("publisher-ev.pem") == publisher);
