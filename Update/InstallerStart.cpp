@@ -1,7 +1,7 @@
 #include "InstallerStart.h"
 #include <objbase.h>
-#include "AnsiText.h"
 #include <string>
+#include "AnsiText.h"
 #include "UniqueHandle.h"
 
 namespace {
