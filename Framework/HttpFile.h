@@ -6,7 +6,11 @@
 
 class CHttpFile {
 public:
-    explicit CHttpFile(HINTERNET hRequest) noexcept : m_hRequest(hRequest) {}
+    // Owns both: the connection closes after the request.
+    CHttpFile(HINTERNET hConnection, HINTERNET hRequest) noexcept
+        : m_hConnection(hConnection), m_hRequest(hRequest)
+    {
+    }
     CHttpFile(const CHttpFile&) = delete;
     CHttpFile& operator=(const CHttpFile&) = delete;
     ~CHttpFile() = default;
@@ -20,9 +24,14 @@ public:
     // Reads up to nCount bytes of the body; 0 at its end. Throws CInternetException on a read error.
     UINT Read(void* lpBuf, UINT nCount);
 
-    void Close() noexcept { m_hRequest.Reset(); }
+    void Close() noexcept
+    {
+        m_hRequest.Reset();
+        m_hConnection.Reset();
+    }
     HINTERNET GetHandle() const noexcept { return m_hRequest.Get(); }
 
 private:
+    CUniqueInternetHandle m_hConnection; // declared first: destroyed after the request
     CUniqueInternetHandle m_hRequest;
 };

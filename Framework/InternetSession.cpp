@@ -11,25 +11,58 @@ CInternetSession::CInternetSession(LPCTSTR pstrAgent, DWORD_PTR dwContext, DWORD
 }
 
 std::unique_ptr<CHttpFile> CInternetSession::OpenURL(LPCTSTR pstrURL, DWORD_PTR dwContext, DWORD dwFlags,
-                                                     LPCTSTR pstrHeaders, DWORD dwHeadersLength)
+                                                     LPCTSTR pstrHeaders, DWORD dwHeadersLength,
+                                                     DWORD dwReceiveTimeout)
 {
     if (!m_hSession)
         throw CInternetException(ERROR_INVALID_HANDLE);
-    // Only http is served through this class; anything else would need another kind of file.
+    if (!pstrURL)
+        throw CInternetException(ERROR_INVALID_PARAMETER);
+    // No part of a URL is longer than the URL: buffers of its length hold every part.
+    const size_t cchURL = ::lstrlen(pstrURL) + 1;
+    std::basic_string<TCHAR> strHost(cchURL, 0), strPath(cchURL, 0), strExtra(cchURL, 0);
     URL_COMPONENTS parts = {};
     parts.dwStructSize = sizeof(parts);
+    parts.lpszHostName = &strHost[0];
+    parts.dwHostNameLength = static_cast<DWORD>(cchURL);
+    parts.lpszUrlPath = &strPath[0];
+    parts.dwUrlPathLength = static_cast<DWORD>(cchURL);
+    parts.lpszExtraInfo = &strExtra[0];
+    parts.dwExtraInfoLength = static_cast<DWORD>(cchURL);
     if (!::InternetCrackUrl(pstrURL, 0, 0, &parts))
         throw CInternetException(::GetLastError());
+    // Only http is served through this class; anything else would need another kind of file.
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
         throw CInternetException(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+    strHost.resize(parts.dwHostNameLength);
+    strPath.resize(parts.dwUrlPathLength);
+    strPath.append(strExtra.c_str(), parts.dwExtraInfoLength);
+    if (strPath.empty())
+        strPath = TEXT("/");
+    if (parts.nScheme == INTERNET_SCHEME_HTTPS)
+        dwFlags |= INTERNET_FLAG_SECURE;
 
-    CUniqueInternetHandle hRequest(::InternetOpenUrl(m_hSession.Get(), pstrURL, pstrHeaders,
-                                                     pstrHeaders ? dwHeadersLength : 0, dwFlags,
-                                                     dwContext ? dwContext : m_dwContext));
+    const DWORD_PTR dwRequestContext = dwContext ? dwContext : m_dwContext;
+    CUniqueInternetHandle hConnection(::InternetConnect(m_hSession.Get(), strHost.c_str(), parts.nPort,
+                                                        nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
+                                                        dwRequestContext));
+    if (!hConnection)
+        throw CInternetException(::GetLastError());
+    LPCTSTR rgpszAcceptTypes[] = {TEXT("*/*"), nullptr};
+    CUniqueInternetHandle hRequest(::HttpOpenRequest(hConnection.Get(), TEXT("GET"), strPath.c_str(), nullptr,
+                                                     nullptr, rgpszAcceptTypes, dwFlags, dwRequestContext));
     if (!hRequest)
         throw CInternetException(::GetLastError());
-    // The request changes owner only once its new owner exists: an allocation failure closes it.
-    std::unique_ptr<CHttpFile> pFile(new CHttpFile(hRequest.Get()));
+    // On the request itself, before it is sent: the handle whose waits it bounds.
+    if (dwReceiveTimeout != 0 && !::InternetSetOption(hRequest.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT,
+                                                      &dwReceiveTimeout, sizeof(dwReceiveTimeout)))
+        throw CInternetException(::GetLastError());
+    // Redirects are followed here, as the flags allow.
+    if (!::HttpSendRequest(hRequest.Get(), pstrHeaders, pstrHeaders ? dwHeadersLength : 0, nullptr, 0))
+        throw CInternetException(::GetLastError());
+    // The handles change owner only once their new owner exists: an allocation failure closes them.
+    std::unique_ptr<CHttpFile> pFile(new CHttpFile(hConnection.Get(), hRequest.Get()));
     hRequest.Detach();
+    hConnection.Detach();
     return pFile;
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <wininet.h>
 #include <memory>
+#include <string>
 #include "HttpFile.h"
 
 class CInternetSession {
@@ -18,9 +19,12 @@ public:
 
     // Sends a GET for an http URL and returns the request once the response headers have arrived.
     // The caller owns the result. Throws CInternetException on any failure; never returns null.
+    // dwReceiveTimeout (milliseconds, 0 for the library's own) bounds every wait for the server's
+    // next bytes, the response's and the body's.
     std::unique_ptr<CHttpFile> OpenURL(LPCTSTR pstrURL, DWORD_PTR dwContext = 1,
-                                       DWORD dwFlags = INTERNET_FLAG_TRANSFER_ASCII, LPCTSTR pstrHeaders = nullptr,
-                                       DWORD dwHeadersLength = 0);
+                                       DWORD dwFlags = INTERNET_FLAG_TRANSFER_ASCII,
+                                       LPCTSTR pstrHeaders = nullptr, DWORD dwHeadersLength = 0,
+                                       DWORD dwReceiveTimeout = 0);
 
     void Close() noexcept { m_hSession.Reset(); }
     HINTERNET GetHandle() const noexcept { return m_hSession.Get(); }

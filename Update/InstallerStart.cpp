@@ -1,9 +1,61 @@
 #include "InstallerStart.h"
 #include <objbase.h>
+#include <string>
+#include "AnsiText.h"
 #include "UniqueHandle.h"
 
 namespace {
 CInstallerStartCalls g_calls = {&::CreateProcessA, &::ShellExecuteExA};
+
+struct FindTraits {
+    using HandleType = HANDLE;
+    static HandleType Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(HandleType h) noexcept { ::FindClose(h); }
+};
+using CUniqueFind = CUniqueHandle<FindTraits>;
+
+// The folder the installer starts in: the system folder. An elevated installer would otherwise
+// run from the updater's current directory, which the user's programs may write.
+bool GetStartDirectory(char (&szDirectory)[MAX_PATH])
+{
+    UINT nLength = ::GetSystemDirectoryA(szDirectory, MAX_PATH);
+    return nLength > 0 && nLength < MAX_PATH;
+}
+
+bool RemoveEntry(const std::wstring& strPath, DWORD dwAttributes);
+
+// Empties the folder; the names kept (the installer's) only at its top.
+bool EmptyFolder(const std::wstring& strFolder, const std::wstring& strKeep)
+{
+    WIN32_FIND_DATAW found = {};
+    CUniqueFind find(::FindFirstFileW((strFolder + L"\\*").c_str(), &found));
+    if (!find)
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    bool bAllRemoved = true;
+    do {
+        if (::lstrcmpW(found.cFileName, L".") == 0 || ::lstrcmpW(found.cFileName, L"..") == 0)
+            continue;
+        if (!strKeep.empty() &&
+            ::CompareStringOrdinal(found.cFileName, -1, strKeep.c_str(), -1, TRUE) == CSTR_EQUAL)
+            continue;
+        // Whatever stays, the rest still goes: the caller refuses the start either way.
+        if (!RemoveEntry(strFolder + L"\\" + found.cFileName, found.dwFileAttributes))
+            bAllRemoved = false;
+    } while (::FindNextFileW(find.Get(), &found));
+    return bAllRemoved && ::GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+bool RemoveEntry(const std::wstring& strPath, DWORD dwAttributes)
+{
+    if (dwAttributes & FILE_ATTRIBUTE_READONLY)
+        ::SetFileAttributesW(strPath.c_str(), dwAttributes & ~FILE_ATTRIBUTE_READONLY);
+    if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return ::DeleteFileW(strPath.c_str()) != FALSE;
+    // A junction or a symbolic link to a folder goes as the link: what it points to is not ours.
+    if (!(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !EmptyFolder(strPath, std::wstring()))
+        return false;
+    return ::RemoveDirectoryW(strPath.c_str()) != FALSE;
+}
 
 // The shell may hand an execute to COM objects, so the calling thread needs COM while it runs.
 class CComScope {
@@ -28,10 +80,8 @@ private:
 // Installers ask for administrator rights (by their manifest, or by Windows' installer detection),
 // and CreateProcess refuses those with ERROR_ELEVATION_REQUIRED: only the shell's execute shows
 // the consent prompt.
-BOOL StartElevated(HWND hwndOwner, LPCSTR lpszPath)
+BOOL StartElevated(HWND hwndOwner, LPCSTR lpszPath, LPCSTR lpszDirectory)
 {
-    char szDirectory[MAX_PATH] = {};
-    DWORD dwLength = ::GetCurrentDirectoryA(MAX_PATH, szDirectory);
     CComScope com;
     SHELLEXECUTEINFOA sei = {};
     sei.cbSize = sizeof(sei);
@@ -42,8 +92,7 @@ BOOL StartElevated(HWND hwndOwner, LPCSTR lpszPath)
     sei.lpVerb = "runas";
     sei.lpFile = lpszPath;
     sei.lpParameters = nullptr;
-    // A directory that does not fit is left to the shell, which then takes the current one itself.
-    sei.lpDirectory = dwLength > 0 && dwLength < MAX_PATH ? szDirectory : nullptr;
+    sei.lpDirectory = lpszDirectory;
     sei.nShow = SW_SHOWNORMAL;
     return g_calls.pfnShellExecuteEx(&sei) ? TRUE : FALSE;
 }
@@ -68,15 +117,33 @@ BOOL StartInstallerProcess(HWND hwndOwner, LPCSTR lpszPath)
     ::CopyMemory(szCommandLine + 1, lpszPath, nLength);
     szCommandLine[nLength + 1] = '"';
 
+    char szDirectory[MAX_PATH] = {};
+    if (!GetStartDirectory(szDirectory))
+        return FALSE;
+
     STARTUPINFOA si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (g_calls.pfnCreateProcess(lpszPath, szCommandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                                 &pi)) {
+    if (g_calls.pfnCreateProcess(lpszPath, szCommandLine, nullptr, nullptr, FALSE, 0, nullptr, szDirectory,
+                                 &si, &pi)) {
         CUniqueKernelHandle thread(pi.hThread);
         CUniqueKernelHandle process(pi.hProcess);
         return TRUE;
     }
     // A declined prompt ends here too (ERROR_CANCELLED): not started.
-    return ::GetLastError() == ERROR_ELEVATION_REQUIRED ? StartElevated(hwndOwner, lpszPath) : FALSE;
+    return ::GetLastError() == ERROR_ELEVATION_REQUIRED ? StartElevated(hwndOwner, lpszPath, szDirectory)
+                                                        : FALSE;
+}
+
+BOOL RemoveAllButInstaller(LPCSTR lpszPath)
+{
+    try {
+        const std::wstring strPath = lpszPath ? AnsiToWide(lpszPath) : std::wstring();
+        size_t nSlash = strPath.find_last_of(L'\\');
+        if (nSlash == std::wstring::npos || nSlash == 0 || nSlash + 1 == strPath.size())
+            return FALSE;
+        return EmptyFolder(strPath.substr(0, nSlash), strPath.substr(nSlash + 1)) ? TRUE : FALSE;
+    } catch (...) {
+        return FALSE; // no memory for a path: nothing is known to be gone
+    }
 }

@@ -9,8 +9,15 @@
 #endif
 
 // TRUE once the installer runs. hwndOwner owns the system's consent prompt. A declined prompt,
-// like any other failure, is FALSE: the installer was not started.
+// like any other failure, is FALSE: the installer was not started. Its current directory is the
+// system folder, never one the updater inherited.
 BOOL StartInstallerProcess(HWND hwndOwner, LPCSTR lpszPath);
+
+// Removes everything but the installer from the installer's folder, which any program of the user
+// can write: an elevated installer would load a DLL planted beside it (Windows searches a
+// program's own folder first). Links found there are removed, never followed. FALSE when something
+// could not be removed.
+BOOL RemoveAllButInstaller(LPCSTR lpszPath);
 
 // Where the starts go to the platform: CreateProcessA and ShellExecuteExA, unless a test puts
 // others in their place (Windows' elevation prompt cannot be produced where the tests run).

@@ -2,14 +2,15 @@
 #include <softpub.h>
 #include <wincrypt.h>
 #include <wintrust.h>
-#include <string>
+#include "AnsiText.h"
+#include "UniqueHandle.h"
 
 namespace {
 // The state WinVerifyTrust keeps between its verify and close actions (the provider data, the
 // signer and its chain): released by the close action on every way out.
 class CTrustVerification {
 public:
-    CTrustVerification(LPCWSTR pwszFile, HANDLE hFile) noexcept
+    CTrustVerification(LPCWSTR pwszFile, HANDLE hFile, RevocationRetrieval retrieval) noexcept
     {
         m_file.cbStruct = sizeof(m_file);
         m_file.pcwszFilePath = pwszFile;
@@ -18,6 +19,8 @@ public:
         m_data.dwUIChoice = WTD_UI_NONE;
         // Revocation as the system's software-publishing policy has it.
         m_data.fdwRevocationChecks = WTD_REVOKE_NONE;
+        if (retrieval == RevocationRetrieval::CacheOnly)
+            m_data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
         m_data.dwUnionChoice = WTD_CHOICE_FILE;
         m_data.pFile = &m_file;
         m_data.dwStateAction = WTD_STATEACTION_VERIFY;
@@ -56,23 +59,24 @@ HRESULT FromChainPolicyError(DWORD dwError)
     return (dwError & 0x80000000) ? static_cast<HRESULT>(dwError) : HRESULT_FROM_WIN32(dwError);
 }
 
-std::wstring FromAnsi(LPCSTR lpszText)
+struct LocalAllocTraits {
+    using HandleType = void*;
+    static HandleType Invalid() noexcept { return nullptr; }
+    static void Close(HandleType p) noexcept { ::LocalFree(p); }
+};
+
+bool IsTextValue(DWORD dwValueType)
 {
-    int cch = ::MultiByteToWideChar(CP_ACP, 0, lpszText, -1, nullptr, 0);
-    if (cch <= 0)
-        return {};
-    std::wstring text(static_cast<size_t>(cch), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, lpszText, -1, &text[0], cch);
-    text.resize(static_cast<size_t>(cch - 1));
-    return text;
+    return dwValueType != CERT_RDN_ANY_TYPE && dwValueType != CERT_RDN_ENCODED_BLOB &&
+           dwValueType != CERT_RDN_OCTET_STRING;
 }
 
 struct COwnSigner {
     HRESULT hr = E_FAIL;
-    std::vector<BYTE> vecSubject;
+    CPublisherName publisher;
 };
 
-COwnSigner ReadOwnSigner()
+COwnSigner ReadOwnSigner(RevocationRetrieval retrieval)
 {
     COwnSigner own;
     // The updater may run from a path longer than MAX_PATH.
@@ -93,26 +97,83 @@ COwnSigner ReadOwnSigner()
         }
         path.resize(path.size() * 2);
     }
-    own.hr = VerifyAuthenticodeSigner(path.c_str(), nullptr, own.vecSubject);
+    own.hr = VerifyAuthenticodeSigner(path.c_str(), nullptr, retrieval, own.publisher);
     return own;
 }
 
-// Read once: the running image does not change, and each reading costs a full verification.
-const COwnSigner& OwnSigner()
+// Read once: the running image does not change, and each reading costs a full verification. The
+// first check of a run is the worker's, at the end of the download, where the network may be used.
+const COwnSigner& OwnSigner(RevocationRetrieval retrieval)
 {
-    static const COwnSigner own = ReadOwnSigner();
+    static const COwnSigner own = ReadOwnSigner(retrieval);
     return own;
 }
 } // namespace
 
-HRESULT VerifyAuthenticodeSigner(LPCWSTR pwszFile, HANDLE hFile, std::vector<BYTE>& vecSubject)
+HRESULT ReadPublisherName(const CERT_NAME_BLOB& subject, CPublisherName& name)
 {
-    vecSubject.clear();
+    name = CPublisherName();
+    CERT_NAME_INFO* pInfo = nullptr;
+    DWORD cbInfo = 0;
+    // The Unicode form gives every string type (printable, UTF-8, BMP, ...) as the same UTF-16 text.
+    if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_UNICODE_NAME, subject.pbData, subject.cbData,
+                               CRYPT_DECODE_ALLOC_FLAG, nullptr, &pInfo, &cbInfo))
+        return HRESULT_FROM_WIN32(::GetLastError());
+    CUniqueHandle<LocalAllocTraits> info(pInfo);
+    for (DWORD i = 0; i < pInfo->cRDN; ++i) {
+        const CERT_RDN& rdn = pInfo->rgRDN[i];
+        for (DWORD j = 0; j < rdn.cRDNAttr; ++j) {
+            const CERT_RDN_ATTR& attr = rdn.rgRDNAttr[j];
+            std::vector<std::wstring>* pNames = nullptr;
+            if (attr.pszObjId && ::lstrcmpA(attr.pszObjId, szOID_ORGANIZATION_NAME) == 0)
+                pNames = &name.vecOrganization;
+            else if (attr.pszObjId && ::lstrcmpA(attr.pszObjId, szOID_COMMON_NAME) == 0)
+                pNames = &name.vecCommonName;
+            if (!pNames)
+                continue;
+            if (!IsTextValue(attr.dwValueType))
+                return CRYPT_E_BAD_ENCODE;
+            std::wstring strValue(reinterpret_cast<const wchar_t*>(attr.Value.pbData),
+                                  attr.Value.cbData / sizeof(wchar_t));
+            // Some decoders count the terminator in the length, some do not.
+            while (!strValue.empty() && strValue.back() == L'\0')
+                strValue.pop_back();
+            pNames->push_back(std::move(strValue));
+        }
+    }
+    return S_OK;
+}
+
+HRESULT CheckSignerChain(PCCERT_CHAIN_CONTEXT pChain) noexcept
+{
+    if (!pChain)
+        return E_POINTER;
+    // Refused here in its own right, whatever the policy makes of the flags below: not every
+    // implementation of the policy step refuses a revoked certificate.
+    if (pChain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_REVOKED)
+        return CRYPT_E_REVOKED;
+    CERT_CHAIN_POLICY_PARA policy = {};
+    policy.cbSize = sizeof(policy);
+    // What Windows' software-publishing policy lets through by default: revocation that could not
+    // be checked (CERT_TRUST_REVOCATION_STATUS_UNKNOWN with CERT_TRUST_IS_OFFLINE_REVOCATION). A
+    // machine whose proxy lets only the download server through would otherwise never update.
+    policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
+    CERT_CHAIN_POLICY_STATUS status = {};
+    status.cbSize = sizeof(status);
+    if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, pChain, &policy, &status))
+        return HRESULT_FROM_WIN32(::GetLastError());
+    return status.dwError == 0 ? S_OK : FromChainPolicyError(status.dwError);
+}
+
+HRESULT VerifyAuthenticodeSigner(LPCWSTR pwszFile, HANDLE hFile, RevocationRetrieval retrieval,
+                                 CPublisherName& publisher)
+{
+    publisher = CPublisherName();
     if (!pwszFile || !*pwszFile)
         return E_INVALIDARG;
     if (hFile == INVALID_HANDLE_VALUE)
         return E_HANDLE;
-    CTrustVerification verification(pwszFile, hFile);
+    CTrustVerification verification(pwszFile, hFile, retrieval);
     HRESULT hr = verification.Verify();
     if (FAILED(hr))
         return hr;
@@ -126,38 +187,33 @@ HRESULT VerifyAuthenticodeSigner(LPCWSTR pwszFile, HANDLE hFile, std::vector<BYT
 
     // WinVerifyTrust's own policy step is not trusted to have judged the chain (some
     // implementations accept any signer whose certificate is signed with SHA-256): judge it here.
-    CERT_CHAIN_POLICY_PARA policy = {};
-    policy.cbSize = sizeof(policy);
-    CERT_CHAIN_POLICY_STATUS status = {};
-    status.cbSize = sizeof(status);
-    if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, pSigner->pChainContext, &policy,
-                                            &status))
-        return HRESULT_FROM_WIN32(::GetLastError());
-    if (status.dwError != 0)
-        return FromChainPolicyError(status.dwError);
+    hr = CheckSignerChain(pSigner->pChainContext);
+    if (FAILED(hr))
+        return hr;
 
     PCCERT_CONTEXT pSignerCert = pSigner->pChainContext->rgpChain[0]->rgpElement[0]->pCertContext;
     if (!pSignerCert || !pSignerCert->pCertInfo)
         return TRUST_E_NO_SIGNER_CERT;
-    const CERT_NAME_BLOB& subject = pSignerCert->pCertInfo->Subject;
-    vecSubject.assign(subject.pbData, subject.pbData + subject.cbData);
-    return S_OK;
+    hr = ReadPublisherName(pSignerCert->pCertInfo->Subject, publisher);
+    if (SUCCEEDED(hr) && publisher.IsEmpty())
+        hr = TRUST_E_NO_SIGNER_CERT; // no name to tell one publisher from another
+    return hr;
 }
 
-BOOL IsSignedByUpdaterPublisher(LPCSTR lpszFile, HANDLE hFile) noexcept
+BOOL IsSignedByUpdaterPublisher(LPCSTR lpszFile, HANDLE hFile, RevocationRetrieval retrieval) noexcept
 {
     try {
-        const COwnSigner& own = OwnSigner();
+        const COwnSigner& own = OwnSigner(retrieval);
         // An unsigned updater is a build without a publisher to compare with: it checks nothing.
         if (own.hr == TRUST_E_NOSIGNATURE || own.hr == CRYPT_E_NO_MATCH)
             return TRUE;
-        if (FAILED(own.hr) || own.vecSubject.empty() || !lpszFile)
+        if (FAILED(own.hr) || own.publisher.IsEmpty() || !lpszFile)
             return FALSE;
-        std::vector<BYTE> vecSubject;
-        if (FAILED(VerifyAuthenticodeSigner(FromAnsi(lpszFile).c_str(), hFile, vecSubject)))
+        CPublisherName publisher;
+        if (FAILED(VerifyAuthenticodeSigner(AnsiToWide(lpszFile).c_str(), hFile, retrieval, publisher)))
             return FALSE;
-        // The same encoded subject: a renewed certificate of the same publisher passes.
-        return vecSubject == own.vecSubject ? TRUE : FALSE;
+        // A renewed certificate of the same publisher passes; any other name does not.
+        return publisher == own.publisher ? TRUE : FALSE;
     } catch (...) {
         return FALSE;
     }

@@ -4,17 +4,50 @@
 // signing. The download travels over plain HTTP, so nothing else tells the maker's installer from
 // one handed in on the way.
 #include <windows.h>
+#include <wincrypt.h>
+#include <string>
 #include <vector>
 
+// Where revocation data may come from. The click on Install checks on the user-interface thread,
+// which must never wait for the network: it takes what the system has cached.
+enum class RevocationRetrieval { Network, CacheOnly };
+
+// A signer's publisher as Windows names it to the user ("Verified publisher"): the decoded
+// organisation and common names of its certificate's subject, in their order there. Decoded, so
+// that a renewal whose names are encoded in another string type, or an extended-validation
+// certificate (more attributes around the same names), is the same publisher.
+struct CPublisherName {
+    std::vector<std::wstring> vecOrganization;
+    std::vector<std::wstring> vecCommonName;
+
+    bool IsEmpty() const { return vecOrganization.empty() && vecCommonName.empty(); }
+    bool operator==(const CPublisherName& other) const
+    {
+        return vecOrganization == other.vecOrganization && vecCommonName == other.vecCommonName;
+    }
+};
+
+// Decodes the names from an encoded subject. S_OK, or the decoding error.
+HRESULT ReadPublisherName(const CERT_NAME_BLOB& subject, CPublisherName& name);
+
+// The extra judgement of the signer's chain after WinVerifyTrust (the Authenticode chain policy),
+// which ignores one thing only: revocation that could not be checked (no route to the authority's
+// servers, or nothing cached on the Install click), as Windows' default software-publishing policy
+// does. A revoked certificate, an untrusted root and a wrong usage stay refused. S_OK or the error.
+HRESULT CheckSignerChain(PCCERT_CHAIN_CONTEXT pChain) noexcept;
+
 // Verifies the file's Authenticode signature (the hash of the file and the trust of the signer's
-// chain for code signing) and gives the signer certificate's subject as its encoded name. hFile is
-// NULL, or the file open for reading: its content is then what is checked. S_OK, or the reason
-// the signature was refused (TRUST_E_NOSIGNATURE for none).
-HRESULT VerifyAuthenticodeSigner(LPCWSTR pwszFile, HANDLE hFile, std::vector<BYTE>& vecSubject);
+// chain for code signing) and gives the signer's publisher. hFile is NULL, or the file open for
+// reading: its content is then what is checked. S_OK, or the reason the signature was refused
+// (TRUST_E_NOSIGNATURE for none).
+HRESULT VerifyAuthenticodeSigner(LPCWSTR pwszFile, HANDLE hFile, RevocationRetrieval retrieval,
+                                 CPublisherName& publisher);
 
 // TRUE when the installer may be started: the running updater carries no signature (nothing is
-// checked then), or the installer carries a valid signature whose signer has the same subject as
-// the updater's own signer. Any other failure, also in reading the updater's own signature, gives
-// FALSE. The updater's signer is read once per process. hFile is NULL to check the file by its
-// path, or the file open for reading; INVALID_HANDLE_VALUE (it could not be opened) refuses it.
-BOOL IsSignedByUpdaterPublisher(LPCSTR lpszFile, HANDLE hFile = nullptr) noexcept;
+// checked then), or the installer carries a valid signature by the same publisher as the
+// updater's own. Any other failure, also in reading the updater's own signature, gives FALSE. The
+// updater's publisher is read once per process, with revocation data from the network. hFile is
+// NULL to check the file by its path, or the file open for reading; INVALID_HANDLE_VALUE (it
+// could not be opened) refuses it.
+BOOL IsSignedByUpdaterPublisher(LPCSTR lpszFile, HANDLE hFile = nullptr,
+                                RevocationRetrieval retrieval = RevocationRetrieval::Network) noexcept;

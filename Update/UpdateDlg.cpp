@@ -278,7 +278,12 @@ void CUpdateDlg::OnOK()
         // (a file that someone else holds open for writing cannot be held so, and is refused).
         CUniqueFileHandle installer(::CreateFileA(g_szLocalUpdateFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!IsSignedByUpdaterPublisher(g_szLocalUpdateFile, installer.Get())) {
+        // On this thread the check takes revocation data from the cache only: the click must never
+        // wait for the network. Then the folder is emptied of all else, right before the start,
+        // for what lies beside an elevated program may be loaded by it.
+        if (!IsSignedByUpdaterPublisher(g_szLocalUpdateFile, installer.Get(),
+                                        RevocationRetrieval::CacheOnly) ||
+            !RemoveAllButInstaller(g_szLocalUpdateFile)) {
             installer.Reset();
             DeleteInstaller();
             EndFromTray();

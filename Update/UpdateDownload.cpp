@@ -31,6 +31,11 @@ const DWORD kdwRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRIT
                               INTERNET_FLAG_TRANSFER_BINARY | INTERNET_FLAG_PRAGMA_NOCACHE;
 const char kszNoCacheHeaders[] = "Cache-Control: no-cache\r\nPragma: no-cache\r\n";
 const UINT knChunkSize = 4096;
+// A connection that stops delivering without closing (a laptop that slept, a stalled proxy) would
+// otherwise hold the updater, and its instance marker, for as long as the machine's setting says
+// (Windows' documented default is 30 seconds, but an administrator may set up to a day) or for good
+// where the library has no such wait. A minute without a byte is a failed download.
+std::atomic<DWORD> g_dwReceiveTimeout{60000};
 
 struct StdioFileTraits {
     using HandleType = FILE*;
@@ -99,7 +104,7 @@ BOOL TransferToFile(IDownloadSink& sink, LPCSTR lpszRemoteFile, LPCSTR lpszLocal
     CInternetSession session(kszProductName, 1, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     std::unique_ptr<CHttpFile> pRequest =
         session.OpenURL(lpszRemoteFile, 1, kdwRequestFlags, kszNoCacheHeaders,
-                        static_cast<DWORD>(sizeof(kszNoCacheHeaders) - 1));
+                        static_cast<DWORD>(sizeof(kszNoCacheHeaders) - 1), g_dwReceiveTimeout.load());
 
     DWORD dwStatus = 0;
     if (!pRequest->QueryInfoStatusCode(dwStatus) || dwStatus < 200 || dwStatus >= 300)
@@ -144,6 +149,11 @@ BOOL TransferToFile(IDownloadSink& sink, LPCSTR lpszRemoteFile, LPCSTR lpszLocal
     return ullTotal == ullProductSize;
 }
 } // namespace
+
+DWORD SetDownloadReceiveTimeout(DWORD dwMilliseconds)
+{
+    return g_dwReceiveTimeout.exchange(dwMilliseconds);
+}
 
 CUpdateFolderCalls SetUpdateFolderCalls(const CUpdateFolderCalls& calls)
 {

@@ -31,3 +31,7 @@ struct CUpdateFolderCalls {
     decltype(&::GetModuleFileNameW) pfnGetModuleFileName;
 };
 CUpdateFolderCalls SetUpdateFolderCalls(const CUpdateFolderCalls& calls);
+
+// How long the transfer waits for the server's next bytes before it ends as a failed download
+// (milliseconds): 60 seconds, unless a test puts a shorter wait in place. Returns the old value.
+DWORD SetDownloadReceiveTimeout(DWORD dwMilliseconds);

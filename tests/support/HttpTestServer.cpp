@@ -255,6 +255,14 @@ void CHttpTestServer::ServeOneRequest(UINT_PTR s)
             return;
         nBudget -= n;
     }
+    if (response.nCutAfter < body.Size() && response.bStall) {
+        // Wait for the client's close (recv gives 0 or an error), waking to notice the server stopping.
+        for (;;) {
+            int n = ::recv(s, recvBuffer, sizeof(recvBuffer), 0);
+            if (n == 0 || m_bStopping || (n == SOCKET_ERROR && ::WSAGetLastError() != WSAETIMEDOUT))
+                return;
+        }
+    }
     if (response.nCutAfter < body.Size() && response.bReset) {
         linger hard = {1, 0}; // closing with a zero linger time sends a reset
         ::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof(hard));

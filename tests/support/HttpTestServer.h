@@ -25,6 +25,9 @@ struct CHttpTestResponse {
     // Cut the body short after this many bytes: a plain close, or a reset when bReset is set.
     size_t nCutAfter = static_cast<size_t>(-1);
     bool bReset = false;
+    // At the cut, neither close nor send: the connection stays open and silent until the client
+    // closes it or the server stops (a peer that slept, a stalled proxy).
+    bool bStall = false;
     // Close the connection as soon as the request has arrived, answering nothing.
     bool bCloseWithoutAnswer = false;
 

@@ -1,9 +1,10 @@
 // Serves one file for a GET of any URL on 127.0.0.1, for end-to-end runs of the updater (point
 // http_proxy at it) and for the download benchmark.
 //   kvtestserver --file PATH [--port N] [--port-file PATH] [--bytes-per-second N]
-//                [--chunk-bytes N --chunk-delay-ms N] [--requests N]
+//                [--chunk-bytes N --chunk-delay-ms N] [--stall-after N] [--requests N]
 // Port 0 (the default) picks a free port; the port is printed on stdout and, if asked, written to
-// the port file. Without --requests the server runs until it is ended.
+// the port file. --stall-after sends that many bytes of the body, then nothing, keeping the
+// connection open. Without --requests the server runs until it is ended.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,9 +14,10 @@
 namespace {
 int Usage()
 {
-    std::fprintf(stderr,
-                 "usage: kvtestserver --file PATH [--port N] [--port-file PATH] [--bytes-per-second N]\n"
-                 "                    [--chunk-bytes N] [--chunk-delay-ms N] [--requests N]\n");
+    std::fprintf(
+        stderr,
+        "usage: kvtestserver --file PATH [--port N] [--port-file PATH] [--bytes-per-second N]\n"
+        "                    [--chunk-bytes N] [--chunk-delay-ms N] [--stall-after N] [--requests N]\n");
     return 2;
 }
 } // namespace
@@ -45,7 +47,10 @@ int main(int argc, char** argv)
                 response.nChunkBytes = std::strtoull(pszValue, nullptr, 10);
             else if (!std::strcmp(pszName, "--chunk-delay-ms"))
                 response.dwChunkDelayMs = std::strtoul(pszValue, nullptr, 10);
-            else if (!std::strcmp(pszName, "--requests"))
+            else if (!std::strcmp(pszName, "--stall-after")) {
+                response.nCutAfter = std::strtoull(pszValue, nullptr, 10);
+                response.bStall = true;
+            } else if (!std::strcmp(pszName, "--requests"))
                 nRequests = std::strtoull(pszValue, nullptr, 10);
             else
                 return Usage();

@@ -3,6 +3,9 @@
 # a trusted test root and an untrusted one, the publisher's certificate (and a renewal of it),
 # another maker's certificate and a spoof of the publisher's subject from the untrusted root; then
 # kvupdate.exe signed by the publisher (and by the spoof) and installers (the recording stand-in) signed in each way.
+# Also, from the trusted root: the publisher's names in another string encoding, an extended-validation
+# style subject of the publisher, another organisation under the publisher's common name, and one
+# whose revocation list is out of reach (its address a closed local port).
 # The trusted root is added to the ROOT store of the build tree's wine prefix, nowhere else.
 # Usage: make-signed-installers.sh OUT_DIR KVUPDATE_EXE KVRECORDER_EXE KVTRUSTROOT_EXE WINERUN [OPENSSL OSSLSIGNCODE]
 set -euo pipefail
@@ -12,7 +15,13 @@ publisher="/C=NO/O=Halden Forge/CN=Halden Forge"
 mkdir -p "$out/certs"
 cd "$out"
 
-cat >certs/ext.cnf <<'CNF'
+# A code-signing certificate's extensions, the same for every signer.
+signer_lines='basicConstraints=critical,CA:FALSE
+keyUsage=critical,digitalSignature
+extendedKeyUsage=codeSigning
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid'
+cat >certs/ext.cnf <<CNF
 [req]
 distinguished_name=dn
 [dn]
@@ -21,22 +30,23 @@ basicConstraints=critical,CA:TRUE
 keyUsage=critical,keyCertSign,cRLSign
 subjectKeyIdentifier=hash
 [signer]
-basicConstraints=critical,CA:FALSE
-keyUsage=critical,digitalSignature
-extendedKeyUsage=codeSigning
-subjectKeyIdentifier=hash
-authorityKeyIdentifier=keyid
+$signer_lines
+[offline]
+$signer_lines
+crlDistributionPoints=URI:http://127.0.0.1:1/trusted-root.crl
 CNF
+# PrintableString where the default is UTF8String.
+sed 's/^distinguished_name=dn$/&\nstring_mask=nombstr/' certs/ext.cnf >certs/ext-printable.cnf
 
 root() { # name subject
   "$openssl" req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 -subj "$2" \
     -config certs/ext.cnf -extensions root \
     -keyout "certs/$1.key" -out "certs/$1.pem" 2>/dev/null
 }
-signer() { # name subject issuer serial
-  "$openssl" req -new -newkey rsa:2048 -nodes -config certs/ext.cnf -subj "$2" -keyout "certs/$1.key" -out "certs/$1.csr" 2>/dev/null
+signer() { # name subject issuer serial [extensions [request-config]]
+  "$openssl" req -new -newkey rsa:2048 -nodes -config "certs/${6:-ext.cnf}" -subj "$2" -keyout "certs/$1.key" -out "certs/$1.csr" 2>/dev/null
   "$openssl" x509 -req -in "certs/$1.csr" -CA "certs/$3.pem" -CAkey "certs/$3.key" -set_serial "$4" -sha256 \
-    -days 3650 -extfile certs/ext.cnf -extensions signer -out "certs/$1.pem" 2>/dev/null
+    -days 3650 -extfile certs/ext.cnf -extensions "${5:-signer}" -out "certs/$1.pem" 2>/dev/null
 }
 
 # Certificates once per build tree: the prefix keeps trusting the same root across runs.
@@ -51,6 +61,14 @@ if [ ! -f certs/done ]; then
   "$openssl" x509 -in certs/trusted-root.pem -outform DER -out certs/trusted-root.cer
   touch certs/done
 fi
+if [ ! -f certs/done-names-offline ]; then
+  signer publisher-printable "$publisher" trusted-root 1004 signer ext-printable.cnf
+  signer publisher-ev "/jurisdictionC=NO/businessCategory=Private Organization/serialNumber=912345678$publisher" \
+    trusted-root 1005
+  signer other-same-cn "/C=NO/O=Other Maker/CN=Halden Forge" trusted-root 1006
+  signer offline "$publisher" trusted-root 1007 offline
+  touch certs/done-names-offline
+fi
 (cd "$out" && "$winerun" "$trustroot" 'certs\trusted-root.cer')
 
 sign() { # name cert-file key in out
@@ -60,6 +78,8 @@ sign() { # name cert-file key in out
 sign "Korvane Updater" publisher.pem publisher.key "$kvupdate" kvupdate-signed.exe
 sign "Korvane Updater" spoof-chain.pem spoof.key "$kvupdate" kvupdate-untrusted.exe
 sign "Korvane Setup" publisher-renewed.pem publisher-renewed.key "$recorder" installer-good.exe
+sign "Korvane Setup" publisher-printable.pem publisher-printable.key "$recorder" installer-printable.exe
+sign "Korvane Setup" publisher-ev.pem publisher-ev.key "$recorder" installer-ev.exe
 sign "Other Setup" other.pem other.key "$recorder" installer-other.exe
 sign "Korvane Setup" spoof-chain.pem spoof.key "$recorder" installer-spoof.exe
 cp "$recorder" installer-unsigned.exe

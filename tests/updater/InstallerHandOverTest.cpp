@@ -4,6 +4,7 @@
 // recording stand-in for the installer tells what it started.
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 #include "InstallerStart.h"
 #include "UpdateDlg.h"
 #include "UpdateDownload.h"
@@ -17,6 +18,7 @@ struct CStarts {
     DWORD dwShellExecuteError = 0;  // 0: the real call
     SHELLEXECUTEINFOA sei = {};
     std::string strVerb, strFile, strDirectory;
+    std::string strCreateDirectory; // "(inherited)" when none was given
     bool bParameters = false;
 } g_starts;
 
@@ -26,6 +28,7 @@ BOOL WINAPI RecordCreateProcess(LPCSTR lpszApplication, LPSTR lpszCommandLine, L
                                 LPPROCESS_INFORMATION pInfo)
 {
     ++g_starts.nCreateProcess;
+    g_starts.strCreateDirectory = lpszDirectory ? lpszDirectory : "(inherited)";
     if (g_starts.dwCreateProcessError) {
         ::SetLastError(g_starts.dwCreateProcessError);
         return FALSE;
@@ -57,6 +60,29 @@ BOOL WINAPI RecordNotify(DWORD dwMessage, PNOTIFYICONDATAA)
     return TRUE;
 }
 
+void WriteText(const std::string& strPath, const char* pszText)
+{
+    CUniqueFileHandle file(::CreateFileA(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD cb = 0;
+    ::WriteFile(file.Get(), pszText, ::lstrlenA(pszText), &cb, nullptr);
+}
+
+std::vector<std::string> FolderEntries(const std::string& strFolder)
+{
+    std::vector<std::string> entries;
+    WIN32_FIND_DATAA found = {};
+    HANDLE hFind = ::FindFirstFileA((strFolder + "\\*").c_str(), &found);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return entries;
+    do {
+        if (::lstrcmpA(found.cFileName, ".") != 0 && ::lstrcmpA(found.cFileName, "..") != 0)
+            entries.push_back(found.cFileName);
+    } while (::FindNextFileA(hFind, &found));
+    ::FindClose(hFind);
+    return entries;
+}
+
 class CHandOverDlg : public CUpdateDlg {
 public:
     using CUpdateDlg::OnOK;
@@ -73,7 +99,10 @@ protected:
         m_strRecordFile = std::string(szTemp) + "kvhandover-runs.txt";
         ::DeleteFileA(m_strRecordFile.c_str());
         ::SetEnvironmentVariableA("KV_RECORD_FILE", m_strRecordFile.c_str());
-        m_strInstaller = std::string(szTemp) + "kvhandover-kvsetup.exe";
+        // A folder of its own: the hand-over empties the installer's folder.
+        m_strFolder = std::string(szTemp) + "kvhandover";
+        ::CreateDirectoryA(m_strFolder.c_str(), nullptr);
+        m_strInstaller = m_strFolder + "\\kvsetup.exe";
         ASSERT_TRUE(::CopyFileA(ToWindowsPath(KV_RECORDER_EXE).c_str(), m_strInstaller.c_str(), FALSE));
         m_hOwner = ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     }
@@ -87,22 +116,39 @@ protected:
 
     CInstallerStartCalls m_oldCalls = {};
     std::string m_strRecordFile;
+    std::string m_strFolder;
     std::string m_strInstaller;
     HWND m_hOwner = nullptr;
 };
 
+std::string SystemFolder()
+{
+    char szDirectory[MAX_PATH] = {};
+    ::GetSystemDirectoryA(szDirectory, MAX_PATH);
+    return szDirectory;
+}
+
+TEST_F(InstallerHandOver, StartsInTheSystemFolderNeverTheInheritedOne)
+{
+    // The updater's own current directory is where the user's programs could have put a DLL.
+    ASSERT_TRUE(::SetCurrentDirectoryA(m_strFolder.c_str()));
+    EXPECT_TRUE(StartInstallerProcess(m_hOwner, m_strInstaller.c_str()));
+    EXPECT_EQ(SystemFolder(), g_starts.strCreateDirectory);
+    EXPECT_EQ(0, g_starts.nShellExecute);
+    ASSERT_TRUE(WaitFor([&] { return !Runs().empty(); }));
+    ::SetCurrentDirectoryA(SystemFolder().c_str());
+}
+
 TEST_F(InstallerHandOver, ElevationRequiredStartsTheSameFileThroughTheShell)
 {
     g_starts.dwCreateProcessError = ERROR_ELEVATION_REQUIRED;
-    char szDirectory[MAX_PATH] = {};
-    ::GetCurrentDirectoryA(MAX_PATH, szDirectory);
     EXPECT_TRUE(StartInstallerProcess(m_hOwner, m_strInstaller.c_str()));
     EXPECT_EQ(1, g_starts.nCreateProcess);
     ASSERT_EQ(1, g_starts.nShellExecute);
     EXPECT_EQ("runas", g_starts.strVerb);
     EXPECT_EQ(m_strInstaller, g_starts.strFile);
     EXPECT_FALSE(g_starts.bParameters);
-    EXPECT_EQ(std::string(szDirectory), g_starts.strDirectory);
+    EXPECT_EQ(SystemFolder(), g_starts.strDirectory);
     EXPECT_EQ(m_hOwner, g_starts.sei.hwnd);
     // No process handle is asked for, so none can be left open; and no error box of the shell's.
     EXPECT_EQ(0u, g_starts.sei.fMask & SEE_MASK_NOCLOSEPROCESS);
@@ -163,5 +209,66 @@ TEST_F(InstallerHandOver, DialogStaysWhenThePromptIsDeclinedAndEndsOnceTheInstal
         dlg.DestroyWindow();
     }
     CTrayIcon::SetNotifyFunction(pfnOld);
+}
+} // namespace
+
+namespace {
+TEST_F(InstallerHandOver, EverythingBesideTheInstallerIsRemovedLinksNotFollowed)
+{
+    WriteText(m_strFolder + "\\version.dll", "planted");
+    WriteText(m_strFolder + "\\readonly.dll", "planted");
+    ::SetFileAttributesA((m_strFolder + "\\readonly.dll").c_str(), FILE_ATTRIBUTE_READONLY);
+    ::CreateDirectoryA((m_strFolder + "\\sub").c_str(), nullptr);
+    ::CreateDirectoryA((m_strFolder + "\\sub\\deeper").c_str(), nullptr);
+    WriteText(m_strFolder + "\\sub\\deeper\\planted.dll", "planted");
+    // A link to a folder of the user's: it goes, what it points to stays.
+    const std::string strOutside = m_strFolder + "-outside";
+    ::CreateDirectoryA(strOutside.c_str(), nullptr);
+    WriteText(strOutside + "\\keep.txt", "the user's");
+    const bool bLinked = ::CreateSymbolicLinkA((m_strFolder + "\\link").c_str(), strOutside.c_str(),
+                                               SYMBOLIC_LINK_FLAG_DIRECTORY) != FALSE;
+
+    EXPECT_TRUE(RemoveAllButInstaller(m_strInstaller.c_str()));
+    EXPECT_EQ(std::vector<std::string>{"kvsetup.exe"}, FolderEntries(m_strFolder));
+    EXPECT_TRUE(FileExists(strOutside + "\\keep.txt")) << (bLinked ? "followed the link" : "no link made");
+    ::DeleteFileA((strOutside + "\\keep.txt").c_str());
+    ::RemoveDirectoryA(strOutside.c_str());
+}
+
+TEST_F(InstallerHandOver, SomethingThatCannotBeRemovedRefusesTheInstallerAndEndsTheDialog)
+{
+    CTrayIcon::NotifyFunction pfnOld = CTrayIcon::SetNotifyFunction(&RecordNotify);
+    g_iconCalls.clear();
+    {
+        // Held open by another program without leave to delete it.
+        const std::string strHeld = m_strFolder + "\\held.dll";
+        CUniqueFileHandle held(::CreateFileA(strHeld.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+        WriteText(m_strFolder + "\\version.dll", "planted");
+
+        CHandOverDlg dlg;
+        ASSERT_TRUE(dlg.Create());
+        MSG msg;
+        while (::PeekMessageA(&msg, dlg.GetSafeHwnd(), WM_USER + 1, WM_USER + 1, PM_REMOVE))
+            ;
+        g_bOperationIsFinished = 0;
+        dlg.OnOK(); // to the notification area
+        ::lstrcpynA(g_szLocalUpdateFile, m_strInstaller.c_str(), sizeof(g_szLocalUpdateFile));
+        g_bOperationIsFinished = 1;
+        dlg.OnOK();
+        EXPECT_EQ(0, g_starts.nCreateProcess + g_starts.nShellExecute);
+        EXPECT_FALSE(FileExists(m_strInstaller));
+        EXPECT_EQ(std::vector<std::string>{"held.dll"}, FolderEntries(m_strFolder)) << "the rest still goes";
+        EXPECT_EQ((std::vector<DWORD>{NIM_ADD, NIM_DELETE}), g_iconCalls) << "the dialog ends";
+        g_bOperationIsFinished = 0;
+        ::SecureZeroMemory(g_szLocalUpdateFile, sizeof(g_szLocalUpdateFile));
+        dlg.DestroyWindow();
+        held.Reset();
+        ::DeleteFileA(strHeld.c_str());
+    }
+    CTrayIcon::SetNotifyFunction(pfnOld);
+    ::Sleep(300);
+    EXPECT_EQ("", Runs());
 }
 } // namespace

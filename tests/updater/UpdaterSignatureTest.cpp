@@ -89,10 +89,16 @@ protected:
 
 TEST_F(SignedInstaller, OfItsPublisherUnderARenewedCertificateIsOfferedAndStarted)
 {
-    const std::string strInstaller = Serve("installer-good.exe");
-    CUpdaterProcess updater(m_server.GetPort(), nullptr, m_strSignedUpdater.c_str());
-    ExpectOffered(updater, strInstaller);
-    ExpectStartedOnClick(updater);
+    // Renewed as it was; renewed with its names in another string encoding; an extended-validation
+    // certificate of the same organisation.
+    for (const char* pszInstaller : {"installer-good.exe", "installer-printable.exe", "installer-ev.exe"}) {
+        SCOPED_TRACE(pszInstaller);
+        ResetRun();
+        const std::string strInstaller = Serve(pszInstaller);
+        CUpdaterProcess updater(m_server.GetPort(), nullptr, m_strSignedUpdater.c_str());
+        ExpectOffered(updater, strInstaller);
+        ExpectStartedOnClick(updater);
+    }
 }
 
 TEST_F(SignedInstaller, NotOfItsPublisherEndsTheRunLikeAFailedDownload)
