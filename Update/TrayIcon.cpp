@@ -1,4 +1,5 @@
 #include "TrayIcon.h"
+#include <commctrl.h>
 #include "Module.h"
 #include "Wnd.h"
 
@@ -16,6 +17,28 @@ static_assert(CTrayIcon::kRecordSize == 88, "first-version record on 32-bit Wind
 namespace {
 CTrayIcon::NotifyFunction g_pfnNotify = &::Shell_NotifyIconA;
 const char kInitialTip[] = "Downloaded 0%";
+
+// The notification area shows icons at the small-icon size of the current DPI (20 pixels at 125 %,
+// 24 at 150 %, 32 at 200 %); an icon loaded at the large size is shrunk by the shell and blurs.
+// LoadIconMetric (common controls 6, Windows Vista on) picks that size's image or scales a larger
+// one down; it is looked up at run time, since a module without the common controls 6 manifest
+// sees the older library, which lacks it. Without it the image of that size is asked for directly.
+HICON LoadSmallIcon(HINSTANCE hInstance, UINT uID)
+{
+    using LoadIconMetricFunction = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, HICON*);
+    HMODULE hCommonControls = ::GetModuleHandleA("comctl32.dll");
+    auto pfnLoadIconMetric =
+        hCommonControls ? reinterpret_cast<LoadIconMetricFunction>(
+                              reinterpret_cast<void*>(::GetProcAddress(hCommonControls, "LoadIconMetric")))
+                        : nullptr;
+    HICON hicon = nullptr;
+    if (pfnLoadIconMetric &&
+        SUCCEEDED(pfnLoadIconMetric(hInstance, MAKEINTRESOURCEW(uID), LIM_SMALL, &hicon)))
+        return hicon;
+    return static_cast<HICON>(::LoadImageA(hInstance, MAKEINTRESOURCEA(uID), IMAGE_ICON,
+                                           ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
+                                           LR_DEFAULTCOLOR));
+}
 } // namespace
 
 CTrayIcon::NotifyFunction CTrayIcon::SetNotifyFunction(NotifyFunction pfnNotify)
@@ -64,10 +87,16 @@ void CTrayIcon::SetNotificationWnd(CWnd* pNotifyWnd, UINT uCbMsg)
 
 BOOL CTrayIcon::SetIcon(UINT uID)
 {
-    HICON hicon = nullptr;
-    if (uID != 0)
-        hicon = ::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(uID));
-    return SetIcon(hicon, nullptr);
+    if (uID == 0)
+        return SetIcon(nullptr, nullptr);
+    // The icon replaced here stays alive until the shell has the new one: it may still be shown.
+    CUniqueIcon previous;
+    if (uID != m_uLoadedID || !m_loadedIcon) {
+        previous = std::move(m_loadedIcon);
+        m_loadedIcon.Reset(LoadSmallIcon(AfxGetResourceHandle(), uID));
+        m_uLoadedID = m_loadedIcon ? uID : 0;
+    }
+    return SetIcon(m_loadedIcon.Get(), nullptr);
 }
 
 BOOL CTrayIcon::SetIcon(HICON hicon, LPCSTR lpTip)
@@ -91,9 +120,21 @@ BOOL CTrayIcon::SetIcon(HICON hicon, LPCSTR lpTip)
         m_iconData.uFlags |= NIF_MESSAGE;
 
     BOOL bResult = g_pfnNotify(dwMessage, &m_iconData) ? TRUE : FALSE;
+    // The shell may report a failed add after a time-out although it added the icon (at logon,
+    // right after Explorer started): then the id exists, and a change of it is accepted.
+    // (Unless a handler run during the call has changed the record meanwhile.)
+    if (dwMessage == NIM_ADD && !bResult && m_iconData.hIcon == hicon)
+        bResult = g_pfnNotify(NIM_MODIFY, &m_iconData) ? TRUE : FALSE;
     if (dwMessage == NIM_DELETE || !bResult)
         m_iconData.hIcon = nullptr;
     return bResult;
+}
+
+BOOL CTrayIcon::DeleteIcon()
+{
+    m_iconData.hIcon = nullptr;
+    m_iconData.uFlags = 0;
+    return g_pfnNotify(NIM_DELETE, &m_iconData) ? TRUE : FALSE;
 }
 
 BOOL CTrayIcon::UpdateTip(LPCSTR lpszTip)
