@@ -270,4 +270,16 @@ TEST_F(UpdateDlgReports, TheTrayMenuPostsANullMessageAndACancelledOneGivesTheFor
     EXPECT_EQ(hUser, ::GetForegroundWindow()) << "the hidden dialog would take the next keys";
     ::DestroyWindow(hUser);
 }
+
+TEST_F(UpdateDlgReports, NewSystemColoursReachTheBarWhichRepaints)
+{
+    // Only the top-level dialog hears of them; the bar must be told to paint in the new colours.
+    HWND hBar = ::GetDlgItem(m_dlg.GetSafeHwnd(), 2002);
+    ASSERT_TRUE(::IsWindowVisible(hBar));
+    ::UpdateWindow(m_dlg.GetSafeHwnd());
+    RECT rc = {};
+    ASSERT_FALSE(::GetUpdateRect(hBar, &rc, FALSE));
+    ::SendMessage(m_dlg.GetSafeHwnd(), WM_SYSCOLORCHANGE, 0, 0);
+    EXPECT_TRUE(::GetUpdateRect(hBar, &rc, FALSE));
+}
 } // namespace
