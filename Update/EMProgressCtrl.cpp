@@ -75,7 +75,7 @@ void CEMProgressCtrl::NotifyValueChange(int nOldPercent)
 {
     // Screen readers read the bar through the platform control's accessible object, whose value
     // is the percentage of PBM_GETPOS in PBM_GETRANGE; this event makes them read it again.
-    if (Percent() != nOldPercent && ::IsWindow(m_hWnd))
+    if (Percent() != nOldPercent && m_hWnd)
         ::NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, m_hWnd, OBJID_CLIENT, CHILDID_SELF);
 }
 

@@ -1,5 +1,6 @@
 #include "TrayIcon.h"
 #include <commctrl.h>
+#include <cstring>
 #include "Module.h"
 #include "Wnd.h"
 
@@ -64,16 +65,20 @@ CTrayIcon::~CTrayIcon()
 void CTrayIcon::CopyTip(LPCSTR lpszTip)
 {
     // Always leave a terminating zero: the platform reads the field as a string. A longer tip is
-    // cut at a whole character of the system code page.
+    // cut at a whole character of the system code page; one that fits (every tip the updater
+    // sets) is copied without a walk by characters.
     const size_t nField = kTipSize;
-    size_t nLength = 0;
-    for (LPCSTR p = lpszTip; *p;) {
-        LPCSTR pNext = ::CharNextA(p);
-        size_t nNext = static_cast<size_t>(pNext - lpszTip);
-        if (nNext > nField - 1 || pNext == p)
-            break;
-        nLength = nNext;
-        p = pNext;
+    size_t nLength = std::strlen(lpszTip);
+    if (nLength > nField - 1) {
+        nLength = 0;
+        for (LPCSTR p = lpszTip; *p;) {
+            LPCSTR pNext = ::CharNextA(p);
+            size_t nNext = static_cast<size_t>(pNext - lpszTip);
+            if (nNext > nField - 1 || pNext == p)
+                break;
+            nLength = nNext;
+            p = pNext;
+        }
     }
     ZeroMemory(m_iconData.szTip, sizeof(m_iconData.szTip));
     CopyMemory(m_iconData.szTip, lpszTip, nLength);
