@@ -70,6 +70,11 @@ struct MenuTraits {
     static HandleType Invalid() noexcept { return nullptr; }
     static void Close(HandleType h) noexcept { ::DestroyMenu(h); }
 };
+struct IconTraits {
+    using HandleType = HICON;
+    static HandleType Invalid() noexcept { return nullptr; }
+    static void Close(HandleType h) noexcept { ::DestroyIcon(h); }
+};
 struct LibraryTraits {
     using HandleType = HMODULE;
     static HandleType Invalid() noexcept { return nullptr; }
@@ -82,3 +87,4 @@ using CUniqueRegKey = CUniqueHandle<RegKeyTraits>;
 using CUniqueGdiObject = CUniqueHandle<GdiObjectTraits>;
 using CUniqueMenu = CUniqueHandle<MenuTraits>;
 using CUniqueLibrary = CUniqueHandle<LibraryTraits>;
+using CUniqueIcon = CUniqueHandle<IconTraits>;

@@ -1,8 +1,8 @@
 #pragma once
 // A framework window: wraps an HWND and routes its messages through the class's message map.
 // A CWnd either subclasses an existing window (a control of a dialog template) or is attached to
-// one the framework created; the HWND->CWnd link is a window property, so any thread can find the
-// object, but only the window's own thread dispatches to it.
+// one the framework created; the HWND->CWnd link lives in a map of the window's own thread, which
+// alone finds the object and dispatches to it.
 #include "CmdTarget.h"
 #include "StringT.h"
 

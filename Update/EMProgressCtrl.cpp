@@ -5,6 +5,10 @@ BEGIN_MESSAGE_MAP(CEMProgressCtrl, CProgressCtrl)
     ON_WM_ERASEBKGND()
     ON_WM_PAINT()
     ON_WM_SIZE()
+    ON_MESSAGE(PBM_GETPOS, OnGetPos)
+    ON_MESSAGE(PBM_GETRANGE, OnGetRange)
+    ON_MESSAGE(PBM_GETSTATE, OnGetState)
+    ON_MESSAGE(WM_SYSCOLORCHANGE, OnSysColorChange)
 END_MESSAGE_MAP()
 
 namespace {
@@ -23,9 +27,16 @@ void ClipTo(CDC& dc, CRgn& rgn, const RECT& rcLogical)
 } // namespace
 
 CEMProgressCtrl::CEMProgressCtrl()
-    : m_crBar(::GetSysColor(COLOR_HIGHLIGHT)), m_crBack(::GetSysColor(COLOR_WINDOW)),
-      m_crTextOnBack(::GetSysColor(COLOR_HIGHLIGHT)), m_crTextOnBar(::GetSysColor(COLOR_WINDOW))
 {
+    ReadColours();
+}
+
+void CEMProgressCtrl::ReadColours()
+{
+    m_crBar = ::GetSysColor(COLOR_HIGHLIGHT);
+    m_crBack = ::GetSysColor(COLOR_WINDOW);
+    m_crTextOnBack = ::GetSysColor(COLOR_HIGHLIGHT);
+    m_crTextOnBar = ::GetSysColor(COLOR_WINDOW);
 }
 
 // Both results come from the exact integer fraction, so a whole percentage or pixel count is
@@ -54,8 +65,18 @@ int CEMProgressCtrl::Percent() const
 
 void CEMProgressCtrl::SetRange(int nLower, int nUpper)
 {
+    int nOldPercent = Percent();
     m_nLower = nLower;
     m_nUpper = nUpper;
+    NotifyValueChange(nOldPercent);
+}
+
+void CEMProgressCtrl::NotifyValueChange(int nOldPercent)
+{
+    // Screen readers read the bar through the platform control's accessible object, whose value
+    // is the percentage of PBM_GETPOS in PBM_GETRANGE; this event makes them read it again.
+    if (Percent() != nOldPercent && m_hWnd)
+        ::NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, m_hWnd, OBJID_CLIENT, CHILDID_SELF);
 }
 
 int CEMProgressCtrl::SetPos(int nPos)
@@ -63,7 +84,9 @@ int CEMProgressCtrl::SetPos(int nPos)
     if (!::IsWindow(m_hWnd))
         return -1;
     int nOldPos = m_nPos;
+    int nOldPercent = Percent();
     m_nPos = nPos;
+    NotifyValueChange(nOldPercent);
     RECT rcClient;
     GetClientRect(&rcClient);
     int nFilledWidth = FilledWidth(rcClient.right - rcClient.left);
@@ -90,6 +113,34 @@ void CEMProgressCtrl::OnSize(UINT nType, int cx, int cy)
 {
     CProgressCtrl::OnSize(nType, cx, cy);
     m_nFilledWidth = -1;
+}
+
+LRESULT CEMProgressCtrl::OnGetPos(WPARAM, LPARAM)
+{
+    return m_nPos;
+}
+
+LRESULT CEMProgressCtrl::OnGetRange(WPARAM wp, LPARAM lp)
+{
+    if (auto* pRange = reinterpret_cast<PBRANGE*>(lp)) {
+        pRange->iLow = m_nLower;
+        pRange->iHigh = m_nUpper;
+    }
+    return wp ? m_nLower : m_nUpper; // wp TRUE asks for the lower end
+}
+
+LRESULT CEMProgressCtrl::OnGetState(WPARAM, LPARAM)
+{
+    return PBST_NORMAL; // never paused nor in error
+}
+
+LRESULT CEMProgressCtrl::OnSysColorChange(WPARAM, LPARAM)
+{
+    // The colours follow the system's (a high-contrast theme switched on during the download).
+    ReadColours();
+    Default();
+    Invalidate(FALSE);
+    return 0;
 }
 
 void CEMProgressCtrl::OnPaint()

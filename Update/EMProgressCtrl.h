@@ -2,7 +2,8 @@
 // A progress bar that paints itself: the filled part in the highlight colour, the rest in the
 // window colour, a sunken one-pixel frame and, optionally, the percentage centred over the bar in
 // inverted colours. It takes over an existing msctls_progress32 window; range and position live
-// here, never in the platform control.
+// here, never in the platform control, so the control's own questions (what screen readers ask)
+// are answered from here too.
 #include "DC.h"
 #include "ProgressCtrl.h"
 
@@ -21,6 +22,10 @@ protected:
     BOOL OnEraseBkgnd(CDC* pDC);
     void OnPaint();
     void OnSize(UINT nType, int cx, int cy);
+    LRESULT OnGetPos(WPARAM wp, LPARAM lp);
+    LRESULT OnGetRange(WPARAM wp, LPARAM lp);
+    LRESULT OnGetState(WPARAM wp, LPARAM lp);
+    LRESULT OnSysColorChange(WPARAM wp, LPARAM lp);
     DECLARE_MESSAGE_MAP()
 
 private:
@@ -29,6 +34,10 @@ private:
     // Filled width in pixels of a bar nWidth wide at the current position, and the percentage.
     int FilledWidth(int nWidth) const;
     int Percent() const;
+    // Tells accessibility clients that the value they read changed, when nOldPercent is not the
+    // percentage now.
+    void NotifyValueChange(int nOldPercent);
+    void ReadColours();
 
     int m_nUpper = 100;
     int m_nLower = 0;

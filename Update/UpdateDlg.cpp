@@ -78,6 +78,11 @@ BOOL CUpdateDlg::OnInitDialog()
     SetWindowText(strCaption);
     m_wndProgress.SetRange(0, 100);
     m_wndProgress.SetShowText(TRUE);
+    // An updater started elevated by the product would otherwise never hear that Explorer has
+    // restarted: the system drops messages from processes of a lower integrity level, as
+    // Explorer's broadcast is (Windows 7 and later).
+    if (m_uTaskbarCreated != 0)
+        ::ChangeWindowMessageFilterEx(m_hWnd, m_uTaskbarCreated, MSGFLT_ALLOW, nullptr);
     PostMessage(WM_DOWNLOAD_START, 0, 0);
     return TRUE;
 }
@@ -150,12 +155,14 @@ void CUpdateDlg::ShowFromTray()
 
 void CUpdateDlg::EndFromTray()
 {
-    m_trayIcon.SetIcon(0U);
-    EndUpdater();
+    EndUpdater(); // which removes the icon in every case
 }
 
 void CUpdateDlg::EndUpdater()
 {
+    // Whatever the icon's record says: an add reported as failed may have left an icon that
+    // would otherwise stay behind after the updater has gone.
+    m_trayIcon.DeleteIcon();
     m_bEnded = true;
     m_bInTray = false;
     CDialog::OnCancel();
@@ -205,6 +212,12 @@ BOOL CUpdateDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* p
     if (message == m_uTaskbarCreated && m_uTaskbarCreated != 0) {
         *pResult = OnTaskbarCreated(wParam, lParam);
         return TRUE;
+    }
+    // Only top-level windows hear of new system colours (a high-contrast theme switched on);
+    // the common controls documentation asks their owner to pass the message on to them.
+    if (message == WM_SYSCOLORCHANGE) {
+        for (HWND hChild = ::GetWindow(m_hWnd, GW_CHILD); hChild; hChild = ::GetWindow(hChild, GW_HWNDNEXT))
+            ::SendMessage(hChild, WM_SYSCOLORCHANGE, wParam, lParam);
     }
     return CDialog::OnWndMsg(message, wParam, lParam, pResult);
 }
@@ -327,27 +340,47 @@ LRESULT CUpdateDlg::OnTrayNotification(WPARAM wp, LPARAM lp)
         return Default();
     switch (static_cast<UINT>(lp)) {
     case WM_LBUTTONUP:
-    case WM_RBUTTONUP: {
-        CUniqueMenu menu(::LoadMenu(AfxGetResourceHandle(), MAKEINTRESOURCE(IDR_TRAYMENU)));
-        if (!menu)
-            return 0;
-        HMENU hPopup = ::GetSubMenu(menu.Get(), 0);
-        if (!hPopup)
-            return 0;
-        ::SetMenuDefaultItem(hPopup, 0, TRUE);
-        POINT pt = {};
-        ::GetCursorPos(&pt);
-        // Without the foreground the menu would not close when the user clicks elsewhere.
-        SetForegroundWindow();
-        ::TrackPopupMenu(hPopup, 0, pt.x, pt.y, 0, m_hWnd, nullptr);
-        return 1;
-    }
+    case WM_RBUTTONUP:
+        return ShowTrayMenu();
     case WM_LBUTTONDBLCLK:
         ShowFromTray();
         return 1;
     default:
         return 1;
     }
+}
+
+LRESULT CUpdateDlg::ShowTrayMenu()
+{
+    CUniqueMenu menu(::LoadMenu(AfxGetResourceHandle(), MAKEINTRESOURCE(IDR_TRAYMENU)));
+    if (!menu)
+        return 0;
+    HMENU hPopup = ::GetSubMenu(menu.Get(), 0);
+    if (!hPopup)
+        return 0;
+    ::SetMenuDefaultItem(hPopup, 0, TRUE);
+    POINT pt = {};
+    ::GetCursorPos(&pt);
+    // Microsoft documents for a notification icon's menu (TrackPopupMenu): its owner must be the
+    // foreground window, or the menu does not close when the user clicks elsewhere; and a harmless
+    // message posted to the owner afterwards forces the task switch without which the next
+    // right-click's menu appears and vanishes at once.
+    HWND hWndBefore = ::GetForegroundWindow();
+    SetForegroundWindow();
+    UINT uCommand = static_cast<UINT>(::TrackPopupMenu(hPopup, TPM_RETURNCMD, pt.x, pt.y, 0, m_hWnd, nullptr));
+    PostMessage(WM_NULL);
+    if (uCommand != 0) {
+        // Posted as the menu itself would post it, to run once the menu has gone.
+        PostMessage(WM_COMMAND, MAKEWPARAM(uCommand, 0), 0);
+    } else if (!IsWindowVisible()) {
+        // Closed without a command: a hidden dialog left in the foreground would take the keys
+        // typed next (Escape would ask to stop the download out of nowhere).
+        if (hWndBefore == m_hWnd || !::IsWindow(hWndBefore) || !::IsWindowVisible(hWndBefore))
+            hWndBefore = ::GetShellWindow();
+        if (hWndBefore)
+            ::SetForegroundWindow(hWndBefore);
+    }
+    return 1;
 }
 
 void CUpdateDlg::OnPaint()

@@ -53,7 +53,9 @@ private:
     void GoToTray();
     void ShowFromTray();
     void EndFromTray();
-    // Ends the dialog; from here on the worker's reports are refused.
+    // The icon's context menu; 1 when it was shown.
+    LRESULT ShowTrayMenu();
+    // Removes the icon and ends the dialog; from here on the worker's reports are refused.
     void EndUpdater();
     BOOL StartInstaller();
     void DeleteInstaller();

@@ -20,6 +20,7 @@ struct NotifyCall {
 
 std::vector<NotifyCall> g_calls;
 BOOL g_bAnswer = TRUE;
+bool g_bRefuseAdd = false; // an add that times out although the shell made it
 std::function<void()> g_pfnDuringCall;
 
 BOOL WINAPI RecordNotify(DWORD dwMessage, PNOTIFYICONDATAA pData)
@@ -28,7 +29,7 @@ BOOL WINAPI RecordNotify(DWORD dwMessage, PNOTIFYICONDATAA pData)
                        pData->uCallbackMessage, pData->hIcon, pData->szTip});
     if (g_pfnDuringCall)
         g_pfnDuringCall();
-    return g_bAnswer;
+    return dwMessage == NIM_ADD && g_bRefuseAdd ? FALSE : g_bAnswer;
 }
 
 class TrayIconTest : public ::testing::Test {
@@ -37,6 +38,7 @@ protected:
     {
         g_calls.clear();
         g_bAnswer = TRUE;
+        g_bRefuseAdd = false;
         m_pfnOld = CTrayIcon::SetNotifyFunction(&RecordNotify);
     }
     void TearDown() override { CTrayIcon::SetNotifyFunction(m_pfnOld); }
@@ -166,6 +168,19 @@ TEST_F(TrayIconTest, RefusedCallsLeaveTheIconNotShown)
     icon.SetIcon(m_hIconA, nullptr);
     EXPECT_EQ(TRUE, icon.SetIcon(59999u));
     EXPECT_EQ(static_cast<DWORD>(NIM_DELETE), g_calls.back().dwMessage);
+}
+
+TEST_F(TrayIconTest, AnAddReportedAsFailedIsCheckedByAChangeOfTheSameRecord)
+{
+    CTrayIcon icon(201);
+    g_bRefuseAdd = true; // timed out, although the shell made the icon
+    EXPECT_EQ(TRUE, icon.SetIcon(m_hIconA, "Downloaded 9%"));
+    ASSERT_EQ(2u, g_calls.size());
+    EXPECT_EQ(static_cast<DWORD>(NIM_MODIFY), g_calls[1].dwMessage);
+    EXPECT_EQ(g_calls[0].uFlags, g_calls[1].uFlags);
+    EXPECT_EQ("Downloaded 9%", g_calls[1].strTip);
+    EXPECT_EQ(TRUE, icon.SetIcon(m_hIconB, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(NIM_MODIFY), g_calls.back().dwMessage) << "the change was accepted: shown";
 }
 
 TEST_F(TrayIconTest, OverlongTipIsCutAndStaysTerminated)

@@ -1,10 +1,12 @@
 // The progress dialog on a real window from the real template: its reports (label texts, the
-// rounded percentage, the icon's tip), as the worker sends them too, and its icon when the shell
-// refuses it or comes back, with the platform's icon calls recorded instead of made.
+// rounded percentage, the icon's tip), as the worker sends them too, its icon when the shell
+// refuses it or comes back, and the icon's menu, with the platform's icon calls recorded instead
+// of made.
 #include <gtest/gtest.h>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 #include "UpdateDlg.h"
 #include "UpdateDlgSink.h"
@@ -15,6 +17,7 @@ struct NotifyCall {
     UINT uFlags;
     UINT uCallbackMessage;
     std::string strTip;
+    HICON hIcon;
 };
 std::vector<NotifyCall> g_calls;
 std::vector<std::string> g_tips;
@@ -24,7 +27,7 @@ std::function<void()> g_pfnDuringAdd;
 
 BOOL WINAPI RecordNotify(DWORD dwMessage, PNOTIFYICONDATAA pData)
 {
-    g_calls.push_back({dwMessage, pData->uFlags, pData->uCallbackMessage, pData->szTip});
+    g_calls.push_back({dwMessage, pData->uFlags, pData->uCallbackMessage, pData->szTip, pData->hIcon});
     if (dwMessage == NIM_MODIFY && (pData->uFlags & NIF_TIP))
         g_tips.push_back(pData->szTip);
     if (dwMessage == NIM_ADD && g_pfnDuringAdd) {
@@ -135,9 +138,10 @@ TEST_F(UpdateDlgReports, WorkerReportsTravelWholeAndFailOnceTheDialogEnds)
 
 TEST_F(UpdateDlgReports, WithoutAnIconTheDialogStaysReachableAndANewTaskbarGetsTheIconAgain)
 {
-    g_bRefuseAdd = true;
+    g_bRefuseAdd = g_bRefuseModify = true; // neither an add nor a check by a change succeeds
     ClickMinimize();
     EXPECT_TRUE(IsShown()) << "hidden without an icon, nothing could bring it back";
+    g_bRefuseModify = false;
 
     g_bRefuseAdd = false;
     ClickMinimize();
@@ -168,6 +172,11 @@ TEST_F(UpdateDlgReports, WithoutAnIconTheDialogStaysReachableAndANewTaskbarGetsT
     g_calls.clear();
     ::SendMessage(m_dlg.GetSafeHwnd(), uTaskbarCreated, 0, 0);
     EXPECT_TRUE(g_calls.empty());
+
+    // The record says not shown, but a refused add may have left an icon: the end deletes it.
+    ::SendMessage(m_dlg.GetSafeHwnd(), WM_USER + 2, 0, 0); // a failed download
+    ASSERT_EQ(1u, g_calls.size());
+    EXPECT_EQ(static_cast<DWORD>(NIM_DELETE), g_calls[0].dwMessage);
 }
 
 TEST_F(UpdateDlgReports, ReportsAndIconEventsHandledInsideAShellCallGoThrough)
@@ -187,5 +196,77 @@ TEST_F(UpdateDlgReports, ReportsAndIconEventsHandledInsideAShellCallGoThrough)
 
     // WM_USER from elsewhere than the icon is the dialog manager's question for the default button.
     EXPECT_EQ(MAKELRESULT(IDOK, DC_HASDEFID), ::SendMessage(m_dlg.GetSafeHwnd(), WM_USER, 0, WM_LBUTTONUP));
+}
+
+TEST_F(UpdateDlgReports, TheIconIsLoadedAtTheSmallIconSizeAndBothIconsHoldEachDpiSize)
+{
+    ClickMinimize();
+    ASSERT_FALSE(g_calls.empty());
+    ICONINFO info = {};
+    ASSERT_TRUE(::GetIconInfo(g_calls[0].hIcon, &info));
+    BITMAP bm = {};
+    ::GetObject(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof(bm), &bm);
+    ::DeleteObject(info.hbmColor);
+    ::DeleteObject(info.hbmMask);
+    EXPECT_EQ(::GetSystemMetrics(SM_CXSMICON), bm.bmWidth) << "shrunk by the shell, a larger icon blurs";
+
+    // The small-icon sizes at 100, 125, 150 and 200 %, each an image of its own in both icons.
+    for (UINT uIcon : {128u, 201u}) {
+        HMODULE hModule = ::GetModuleHandle(nullptr);
+        HRSRC hGroup = ::FindResource(hModule, MAKEINTRESOURCE(uIcon), RT_GROUP_ICON);
+        ASSERT_TRUE(hGroup) << uIcon;
+        auto* pDirectory = static_cast<PBYTE>(::LockResource(::LoadResource(hModule, hGroup)));
+        for (int nSize : {16, 20, 24, 32}) {
+            int nImage = ::LookupIconIdFromDirectoryEx(pDirectory, TRUE, nSize, nSize, LR_DEFAULTCOLOR);
+            HRSRC hImage = ::FindResource(hModule, MAKEINTRESOURCE(nImage), RT_ICON);
+            ASSERT_TRUE(hImage) << uIcon << " at " << nSize;
+            // The image's own header: its width, and its height doubled for the mask.
+            auto* pHeader = static_cast<BITMAPINFOHEADER*>(::LockResource(::LoadResource(hModule, hImage)));
+            EXPECT_EQ(nSize, pHeader->biWidth) << "icon " << uIcon;
+            EXPECT_EQ(2 * nSize, pHeader->biHeight) << "icon " << uIcon;
+        }
+    }
+}
+
+TEST_F(UpdateDlgReports, TheTrayMenuPostsANullMessageAndACancelledOneGivesTheForegroundBack)
+{
+    HWND hDialog = m_dlg.GetSafeHwnd();
+    MSG msg;
+    // The menu's loop would dispatch the start message and start a real download.
+    while (::PeekMessage(&msg, hDialog, WM_USER + 1, WM_USER + 1, PM_REMOVE))
+        ;
+    ClickMinimize();
+    ASSERT_FALSE(IsShown());
+    // The user's window, in the foreground as the taskbar is when its icon is clicked.
+    HWND hUser = ::CreateWindowExA(0, "STATIC", "user", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                   nullptr, nullptr);
+    ::SetForegroundWindow(hUser);
+    ASSERT_EQ(hUser, ::GetForegroundWindow());
+
+    // Escape closes the menu without a command, from another thread while this one tracks it.
+    std::thread closer([] {
+        HWND hMenu = nullptr;
+        for (int i = 0; i < 500 && !(hMenu = ::FindWindowA("#32768", nullptr)); ++i)
+            ::Sleep(10);
+        ::PostMessageA(hMenu, WM_KEYDOWN, VK_ESCAPE, 0);
+    });
+    EXPECT_EQ(1, ::SendMessage(hDialog, WM_USER, 201, WM_RBUTTONUP));
+    closer.join();
+    EXPECT_TRUE(::PeekMessage(&msg, hDialog, WM_NULL, WM_NULL, PM_REMOVE)) << "no WM_NULL posted";
+    EXPECT_FALSE(::PeekMessage(&msg, hDialog, WM_COMMAND, WM_COMMAND, PM_REMOVE)) << "no command chosen";
+    EXPECT_EQ(hUser, ::GetForegroundWindow()) << "the hidden dialog would take the next keys";
+    ::DestroyWindow(hUser);
+}
+
+TEST_F(UpdateDlgReports, NewSystemColoursReachTheBarWhichRepaints)
+{
+    // Only the top-level dialog hears of them; the bar must be told to paint in the new colours.
+    HWND hBar = ::GetDlgItem(m_dlg.GetSafeHwnd(), 2002);
+    ASSERT_TRUE(::IsWindowVisible(hBar));
+    ::UpdateWindow(m_dlg.GetSafeHwnd());
+    RECT rc = {};
+    ASSERT_FALSE(::GetUpdateRect(hBar, &rc, FALSE));
+    ::SendMessage(m_dlg.GetSafeHwnd(), WM_SYSCOLORCHANGE, 0, 0);
+    EXPECT_TRUE(::GetUpdateRect(hBar, &rc, FALSE));
 }
 } // namespace

@@ -2,9 +2,11 @@
 // reached through the proxy settings and serving a recording stand-in for the installer.
 #include <gtest/gtest.h>
 #include <regex>
+#include <vector>
 #include "AppDataRedirect.h"
 #include "HttpTestServer.h"
 #include "UpdaterDriver.h"
+#include <commctrl.h> // after windows.h
 
 namespace {
 const int IDC_STATUS = 2001;
@@ -370,25 +372,57 @@ int ReceivedKilobytes(const std::string& strLabel, const std::string& strTotalKb
         return -1;
     return std::stoi(match[1]);
 }
+
+// Accessibility events of the bar, as a screen reader hears them from another process.
+HWND g_hWatchedBar = nullptr;
+int g_nValueChanges = 0;
+void CALLBACK CountValueChanges(HWINEVENTHOOK, DWORD, HWND hWnd, LONG idObject, LONG idChild, DWORD, DWORD)
+{
+    g_nValueChanges += hWnd == g_hWatchedBar && idObject == OBJID_CLIENT && idChild == CHILDID_SELF ? 1 : 0;
+}
+
+void PumpMessages()
+{
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        ::DispatchMessageA(&msg);
+}
 } // namespace
 
-TEST_F(UpdaterProgram, HiddenLabelAlwaysReadsTheNewestReport)
+TEST_F(UpdaterProgram, HiddenLabelAndBarAlwaysReadTheNewestReportAndTheBarTellsOfChanges)
 {
     ServeInstaller(8000);
     CUpdaterProcess updater(m_server.GetPort());
     HWND hDialog = WaitForDialogInTray(updater);
     ASSERT_TRUE(hDialog);
     const std::string strTotalKb = std::to_string(m_strInstaller.size() / 1024);
+    // What a screen reader asks the bar (each end of the range alone: a record would not cross
+    // processes) and the events it hears.
+    g_hWatchedBar = ::GetDlgItem(hDialog, IDC_PROGRESS);
+    g_nValueChanges = 0;
+    HWINEVENTHOOK hHook = ::SetWinEventHook(EVENT_OBJECT_VALUECHANGE, EVENT_OBJECT_VALUECHANGE, nullptr,
+                                            &CountValueChanges, updater.GetId(), 0, WINEVENT_OUTOFCONTEXT);
+    EXPECT_EQ(0, ::SendMessageA(g_hWatchedBar, PBM_GETRANGE, TRUE, 0));
+    EXPECT_EQ(100, ::SendMessageA(g_hWatchedBar, PBM_GETRANGE, FALSE, 0));
+    EXPECT_EQ(PBST_NORMAL, ::SendMessageA(g_hWatchedBar, PBM_GETSTATE, 0, 0));
 
     // Read from outside while the window stays hidden: the figures grow with the file on disk.
-    std::vector<int> seen;
+    std::vector<int> seen, positions;
     ASSERT_TRUE(WaitFor([&] {
+        PumpMessages();
         int nKb = ReceivedKilobytes(updater.ControlText(IDC_STATUS), strTotalKb);
         if (nKb > 0 && (seen.empty() || nKb > seen.back()))
             seen.push_back(nKb);
-        return seen.size() >= 3 || updater.IsDialogVisible();
+        int nPos = static_cast<int>(::SendMessageA(g_hWatchedBar, PBM_GETPOS, 0, 0));
+        if (nPos > 0 && (positions.empty() || nPos > positions.back()))
+            positions.push_back(nPos);
+        return (seen.size() >= 3 && positions.size() >= 3 && g_nValueChanges >= 3) || updater.IsDialogVisible();
     }));
+    ::UnhookWinEvent(hHook);
     EXPECT_GE(seen.size(), 3u) << "the hidden label did not follow the download";
+    EXPECT_GE(positions.size(), 3u) << "the bar's position did not follow the download";
+    EXPECT_GE(g_nValueChanges, 3);
+    EXPECT_LE(positions.back(), 100);
     for (int nKb : seen)
         EXPECT_LE(nKb, static_cast<int>(m_strInstaller.size() / 1024));
     ASSERT_TRUE(WaitFor([&] { return updater.ControlText(IDOK) == "&Install Korvane"; }));
@@ -462,4 +496,54 @@ TEST_F(UpdaterProgram, EnterReachesTheDefaultButtonInBothLayouts)
     ASSERT_TRUE(updater.WaitForExit());
     ASSERT_TRUE(WaitFor([&] { return !InstallerRuns().empty(); }));
     EXPECT_EQ("\"" + UpdateFilePath() + "\"\r\n", InstallerRuns());
+}
+
+namespace {
+// Keys reaching a window of the test's own, the user's window in the foreground.
+LRESULT CALLBACK KeyRecordingProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == WM_KEYDOWN)
+        ::SetWindowLongPtrA(hWnd, GWLP_USERDATA, static_cast<LONG_PTR>(wParam));
+    return ::DefWindowProcA(hWnd, uMsg, wParam, lParam);
+}
+} // namespace
+
+TEST_F(UpdaterProgram, ATrayMenuClosedWithoutACommandLeavesTheKeysToTheUsersWindow)
+{
+    ServeInstaller(15000);
+    CUpdaterProcess updater(m_server.GetPort());
+    ASSERT_TRUE(WaitForDialogInTray(updater));
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = &KeyRecordingProc;
+    wc.hInstance = ::GetModuleHandleA(nullptr);
+    wc.lpszClassName = "KvUserWindow";
+    ::RegisterClassA(&wc);
+    HWND hUser = ::CreateWindowExA(0, wc.lpszClassName, "user", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
+                                   nullptr, nullptr, wc.hInstance, nullptr);
+    ASSERT_TRUE(WaitFor([&] {
+        PumpMessages();
+        ::SetForegroundWindow(hUser);
+        return ::GetForegroundWindow() == hUser;
+    }));
+
+    updater.PostTrayEvent(WM_RBUTTONUP);
+    HWND hMenu = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (hMenu = updater.FindPopupMenu()) != nullptr; }));
+    ::PostMessageA(hMenu, WM_KEYDOWN, VK_ESCAPE, 0);
+    ASSERT_TRUE(WaitFor([&] { return !updater.FindPopupMenu(); }));
+    EXPECT_TRUE(WaitFor([&] { return ::GetForegroundWindow() == hUser; }));
+
+    // The user goes on typing: Escape reaches the user's window, not the hidden dialog's Cancel.
+    INPUT keys[2] = {};
+    keys[0].type = keys[1].type = INPUT_KEYBOARD;
+    keys[0].ki.wVk = keys[1].ki.wVk = VK_ESCAPE;
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    ASSERT_EQ(2u, ::SendInput(2, keys, sizeof(INPUT)));
+    EXPECT_TRUE(WaitFor([&] {
+        PumpMessages();
+        return ::GetWindowLongPtrA(hUser, GWLP_USERDATA) == VK_ESCAPE;
+    }));
+    EXPECT_FALSE(updater.FindMessageBox());
+    EXPECT_FALSE(updater.IsDialogVisible());
+    ::DestroyWindow(hUser);
 }
