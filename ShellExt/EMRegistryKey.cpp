@@ -28,23 +28,26 @@ CStringW CEMRegistryKey::QueryString(LPCWSTR lpszName, LPCWSTR lpszDefault, DWOR
     if (pdwType)
         *pdwType = REG_NONE;
     DWORD dwType = REG_NONE;
-    DWORD cbData = 0;
-    LONG lResult = ::RegQueryValueExW(m_hKey.Get(), lpszName, nullptr, &dwType, nullptr, &cbData);
-    // Another program may write a longer value between asking the size and reading: then the
-    // size is asked again. A few rounds, so a value rewritten without pause cannot hold us here.
-    for (int nRound = 0; nRound < 8 && (lResult == ERROR_SUCCESS || lResult == ERROR_MORE_DATA); ++nRound) {
+    // Read first at a path's usual size, so that the common value takes one call; a longer one
+    // answers ERROR_MORE_DATA with the size it has, and is read again at that size. Another
+    // program may lengthen it meanwhile: a few rounds, so a value rewritten without pause cannot
+    // hold us here.
+    DWORD cbData = MAX_PATH * sizeof(WCHAR);
+    for (int nRound = 0; nRound < 8; ++nRound) {
         // Two spare characters: a value stored without its terminator (or of another type, or of
         // an odd size) still ends inside the buffer.
         std::vector<WCHAR> buffer(cbData / sizeof(WCHAR) + 2, L'\0');
         DWORD cbRead = cbData;
-        lResult = ::RegQueryValueExW(m_hKey.Get(), lpszName, nullptr, &dwType,
-                                     reinterpret_cast<BYTE*>(buffer.data()), &cbRead);
+        LONG lResult = ::RegQueryValueExW(m_hKey.Get(), lpszName, nullptr, &dwType,
+                                          reinterpret_cast<BYTE*>(buffer.data()), &cbRead);
         if (lResult == ERROR_SUCCESS) {
             buffer[cbRead / sizeof(WCHAR)] = L'\0';
             if (pdwType)
                 *pdwType = dwType;
             return CStringW(buffer.data());
         }
+        if (lResult != ERROR_MORE_DATA)
+            break;
         cbData = cbRead; // the size the value has now
     }
     return CStringW(lpszDefault);
