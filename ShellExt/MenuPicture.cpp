@@ -3,6 +3,7 @@
 #include <vector>
 #include "CriticalSection.h"
 #include "Module.h"
+#include "SystemFunction.h"
 #include "resource.h"
 
 namespace {
@@ -35,15 +36,6 @@ public:
 private:
     HDC m_hdc;
 };
-
-// Functions of Windows 10 and 8.1, looked up when used: the module must also load where they are
-// missing (older Windows, wine).
-template <typename Function> Function Resolve(LPCWSTR lpszModule, const char* pszName)
-{
-    HMODULE hModule = ::GetModuleHandleW(lpszModule);
-    return hModule ? reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(hModule, pszName)))
-                   : nullptr;
-}
 
 // One image of the icon resource: a 32-bit bottom-up bitmap with its alpha channel, as the
 // resource holds it (its height counts the mask below the colours twice).
@@ -177,16 +169,18 @@ UINT CMenuPicture::MenuDpi()
     // monitor it opens on, which for a context menu is the one under the pointer.
     using GetThreadContext = HANDLE(WINAPI*)(); // DPI_AWARENESS_CONTEXT
     using GetContextDpi = UINT(WINAPI*)(HANDLE);
-    // Looked up once per process: every menu asks.
+    // Functions of Windows 10 and 8.1 (the module must also load without them), looked up once per
+    // process: every menu asks.
     static const auto pfnThreadContext =
-        Resolve<GetThreadContext>(L"user32.dll", "GetThreadDpiAwarenessContext");
-    static const auto pfnContextDpi = Resolve<GetContextDpi>(L"user32.dll", "GetDpiFromDpiAwarenessContext");
+        GetSystemFunction<GetThreadContext>(L"user32.dll", "GetThreadDpiAwarenessContext");
+    static const auto pfnContextDpi =
+        GetSystemFunction<GetContextDpi>(L"user32.dll", "GetDpiFromDpiAwarenessContext");
     if (pfnThreadContext && pfnContextDpi) {
         if (UINT nDpi = pfnContextDpi(pfnThreadContext()))
             return nDpi;
         // Windows 8.1 on, in the shell's own helper library, which a per-monitor-aware Explorer has loaded.
         using GetMonitorDpi = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
-        if (auto pfnMonitorDpi = Resolve<GetMonitorDpi>(L"shcore.dll", "GetDpiForMonitor")) {
+        if (auto pfnMonitorDpi = GetSystemFunction<GetMonitorDpi>(L"shcore.dll", "GetDpiForMonitor")) {
             POINT pt = {};
             ::GetCursorPos(&pt);
             UINT nDpiX = 0, nDpiY = 0;
@@ -212,7 +206,7 @@ int CMenuPicture::SizeForDpi(UINT nDpi)
         nDpi = kDefaultDpi;
     using GetMetricForDpi = int(WINAPI*)(int, UINT);
     int nSize = 0;
-    static const auto pfnMetric = Resolve<GetMetricForDpi>(L"user32.dll", "GetSystemMetricsForDpi");
+    static const auto pfnMetric = GetSystemFunction<GetMetricForDpi>(L"user32.dll", "GetSystemMetricsForDpi");
     if (pfnMetric)
         nSize = pfnMetric(SM_CXSMICON, nDpi);
     if (nSize <= 0)

@@ -1,23 +1,17 @@
 #include "PackagedMenuCheck.h"
 #include "PackageIdentity.h"
+#include "SystemFunction.h"
 
 namespace {
 // Windows 11's first build: from here on Explorer's menu shows packaged commands at its top level.
 constexpr DWORD kFirstWindows11Build = 22000;
-
-template <typename F> F SystemFunction(const wchar_t* pszModule, const char* pszName)
-{
-    HMODULE hModule = ::GetModuleHandleW(pszModule);
-    return hModule ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(hModule, pszName)))
-                   : nullptr;
-}
 
 DWORD TrueBuildNumber()
 {
     // GetVersionEx answers what the host's manifest declares (Windows 8 for a host without one);
     // RtlGetVersion answers the running system.
     using RtlGetVersionFunc = LONG(WINAPI*)(OSVERSIONINFOW*);
-    auto pfnRtlGetVersion = SystemFunction<RtlGetVersionFunc>(L"ntdll.dll", "RtlGetVersion");
+    auto pfnRtlGetVersion = GetSystemFunction<RtlGetVersionFunc>(L"ntdll.dll", "RtlGetVersion");
     OSVERSIONINFOW info = {};
     info.dwOSVersionInfoSize = sizeof info;
     if (pfnRtlGetVersion == nullptr || pfnRtlGetVersion(&info) != 0)
@@ -41,8 +35,8 @@ CPackagedMenuCalls SystemPackagedMenuCalls()
 {
     using FamilyNameFunc = decltype(CPackagedMenuCalls::pfnPackageFamilyNameFromId);
     using PackagesFunc = decltype(CPackagedMenuCalls::pfnGetPackagesByPackageFamily);
-    return {&TrueBuildNumber, SystemFunction<FamilyNameFunc>(L"kernel32.dll", "PackageFamilyNameFromId"),
-            SystemFunction<PackagesFunc>(L"kernel32.dll", "GetPackagesByPackageFamily")};
+    return {&TrueBuildNumber, GetSystemFunction<FamilyNameFunc>(L"kernel32.dll", "PackageFamilyNameFromId"),
+            GetSystemFunction<PackagesFunc>(L"kernel32.dll", "GetPackagesByPackageFamily")};
 }
 
 CPackagedMenuCalls SetPackagedMenuCalls(const CPackagedMenuCalls& calls)

@@ -1,4 +1,5 @@
 #include "Win32ServerPlatform.h"
+#include "SystemFunction.h"
 
 DWORD CWin32ServerPlatform::GetVersion()
 {
@@ -30,9 +31,7 @@ DWORD CWin32ServerPlatform::OtherBitnessView()
 #else
     // IsWow64Process is missing before Windows XP SP2: resolved at run time, its absence means no WOW64.
     using IsWow64ProcessFunc = BOOL(WINAPI*)(HANDLE, PBOOL);
-    HMODULE hKernel = ::GetModuleHandleW(L"kernel32.dll");
-    auto pfnIsWow64Process =
-        hKernel ? reinterpret_cast<IsWow64ProcessFunc>(::GetProcAddress(hKernel, "IsWow64Process")) : nullptr;
+    auto pfnIsWow64Process = GetSystemFunction<IsWow64ProcessFunc>(L"kernel32.dll", "IsWow64Process");
     BOOL bWow64 = FALSE;
     if (pfnIsWow64Process == nullptr || !pfnIsWow64Process(::GetCurrentProcess(), &bWow64) || !bWow64)
         return 0;

@@ -1,16 +1,10 @@
 #include "Win32TypeLibService.h"
 #include <oleauto.h>
+#include "SystemFunction.h"
 
 namespace {
-// The per-user forms exist from Windows Vista on: resolved at run time, so the library still loads
-// where they are missing, and a per-user registration there fails instead.
-template <typename F>
-F OleAutFunction(const char* pszName)
-{
-    HMODULE hOleAut = ::GetModuleHandleW(L"oleaut32.dll");
-    return hOleAut ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(hOleAut, pszName))) : nullptr;
-}
-
+// The per-user forms below exist from Windows Vista on: resolved at run time, so the library still
+// loads where they are missing, and a per-user registration there fails instead.
 class CLoadedTypeLib : public ILoadedTypeLib {
 public:
     explicit CLoadedTypeLib(ITypeLib* pLib) noexcept : m_pLib(pLib) {}
@@ -26,8 +20,9 @@ public:
         if (!bPerUser)
             return ::RegisterTypeLib(m_pLib, pszPath, pszHelpDir);
         using RegisterForUserFunc = HRESULT(WINAPI*)(ITypeLib*, OLECHAR*, OLECHAR*);
-        auto pfnRegister = OleAutFunction<RegisterForUserFunc>("RegisterTypeLibForUser");
-        return pfnRegister ? pfnRegister(m_pLib, pszPath, pszHelpDir) : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+        auto pfnRegister = GetSystemFunction<RegisterForUserFunc>(L"oleaut32.dll", "RegisterTypeLibForUser");
+        return pfnRegister ? pfnRegister(m_pLib, pszPath, pszHelpDir)
+                           : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
     }
 
     HRESULT Unregister(bool bPerUser) override
@@ -41,9 +36,10 @@ public:
                                      pAttr->syskind);
         } else {
             using UnregisterForUserFunc = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
-            auto pfnUnregister = OleAutFunction<UnregisterForUserFunc>("UnRegisterTypeLibForUser");
-            hr = pfnUnregister ? pfnUnregister(pAttr->guid, pAttr->wMajorVerNum, pAttr->wMinorVerNum, pAttr->lcid,
-                                               pAttr->syskind)
+            auto pfnUnregister =
+                GetSystemFunction<UnregisterForUserFunc>(L"oleaut32.dll", "UnRegisterTypeLibForUser");
+            hr = pfnUnregister ? pfnUnregister(pAttr->guid, pAttr->wMajorVerNum, pAttr->wMinorVerNum,
+                                               pAttr->lcid, pAttr->syskind)
                                : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
         }
         m_pLib->ReleaseTLibAttr(pAttr);
@@ -56,8 +52,8 @@ public:
         if (FAILED(m_pLib->GetLibAttr(&pAttr)))
             return true; // unknown: let the unregistration itself answer
         BSTR bstrPath = nullptr;
-        const HRESULT hr =
-            ::QueryPathOfRegTypeLib(pAttr->guid, pAttr->wMajorVerNum, pAttr->wMinorVerNum, pAttr->lcid, &bstrPath);
+        const HRESULT hr = ::QueryPathOfRegTypeLib(pAttr->guid, pAttr->wMajorVerNum, pAttr->wMinorVerNum,
+                                                   pAttr->lcid, &bstrPath);
         m_pLib->ReleaseTLibAttr(pAttr);
         ::SysFreeString(bstrPath);
         return SUCCEEDED(hr);

@@ -2,6 +2,7 @@
 #include <commctrl.h>
 #include <cstring>
 #include "Module.h"
+#include "SystemFunction.h"
 #include "Wnd.h"
 
 IMPLEMENT_DYNAMIC(CTrayIcon, CCmdTarget)
@@ -27,11 +28,7 @@ const char kInitialTip[] = "Downloaded 0%";
 HICON LoadSmallIcon(HINSTANCE hInstance, UINT uID)
 {
     using LoadIconMetricFunction = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, HICON*);
-    HMODULE hCommonControls = ::GetModuleHandleA("comctl32.dll");
-    auto pfnLoadIconMetric =
-        hCommonControls ? reinterpret_cast<LoadIconMetricFunction>(
-                              reinterpret_cast<void*>(::GetProcAddress(hCommonControls, "LoadIconMetric")))
-                        : nullptr;
+    auto pfnLoadIconMetric = GetSystemFunction<LoadIconMetricFunction>(L"comctl32.dll", "LoadIconMetric");
     HICON hicon = nullptr;
     if (pfnLoadIconMetric &&
         SUCCEEDED(pfnLoadIconMetric(hInstance, MAKEINTRESOURCEW(uID), LIM_SMALL, &hicon)))
