@@ -40,6 +40,8 @@ public:
     CStringW GetItemText(UINT nItemId, bool bMenuMarkup) const;
     // The item's help text (text id + 1), empty for 0.
     CStringW GetItemHelp(UINT nItemId) const;
+    // Whether the item is one of the current state's.
+    bool IsItemOfState(UINT nItemId) const;
 
     // Carries out an item of the current state (nothing, S_FALSE, for an id that is not one).
     // hWndOwner owns the file dialog and the failure message; with bAllowUI false neither is shown.
@@ -79,9 +81,6 @@ protected:
     int m_nFileCount;
     CStringW m_strFirstSelection;
     int m_nMenuState;
-
-private:
-    bool IsItemOfState(UINT nItemId) const;
 };
 
 // The product key under HKEY_CURRENT_USER, shared with the product and its updater.

@@ -76,14 +76,6 @@ bool CKorvaneSubCommand::Prepare(CCompareMenu& menu, IShellItemArray* psiItemArr
     return menu.Refresh();
 }
 
-bool CKorvaneSubCommand::IsItemOfState(const CCompareMenu& menu) const
-{
-    for (int i = 0; i < menu.GetItemCount(); ++i)
-        if (menu.GetItemId(i) == kKinds[m_nKind].nItemId)
-            return true;
-    return false;
-}
-
 HWND CKorvaneSubCommand::GetOwnerWindow() const noexcept
 {
     HWND hWnd = GetSiteWindow();
@@ -154,7 +146,7 @@ STDMETHODIMP CKorvaneSubCommand::GetState(IShellItemArray* psiItemArray, BOOL, E
     *pCmdState = ECS_HIDDEN;
     try {
         CCompareMenu menu;
-        if (Prepare(menu, psiItemArray) && IsItemOfState(menu))
+        if (Prepare(menu, psiItemArray) && menu.IsItemOfState(kKinds[m_nKind].nItemId))
             *pCmdState = ECS_ENABLED;
         return S_OK;
     } catch (...) {

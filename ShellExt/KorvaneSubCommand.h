@@ -32,8 +32,6 @@ private:
     // Takes the selection's files into the core and re-reads the product key; false when the
     // classic menu would add nothing (switch off, key unusable).
     static bool Prepare(CCompareMenu& menu, IShellItemArray* psiItemArray);
-    // Whether this command's item is among the items of the core's current state.
-    bool IsItemOfState(const CCompareMenu& menu) const;
     // The site's window, else the root's site's window (the host may set only the root's site).
     HWND GetOwnerWindow() const noexcept;
 
