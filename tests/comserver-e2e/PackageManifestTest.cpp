@@ -8,6 +8,7 @@
 #include <cwctype>
 #include <map>
 #include <string>
+#include "ProductVersion.h"
 #include "E2ESupport.h"
 #include "UniqueHandle.h"
 
@@ -107,7 +108,7 @@ TEST(PackageManifest, IsWellFormedAndNamesWhatTheDllRegisters)
     ASSERT_FALSE(strDll.empty());
     const Attributes& identity = manifest.Element(kFoundation, L"Identity");
     EXPECT_EQ(identity.at(L"Version"), FileVersionOf(strDll));
-    EXPECT_EQ(identity.at(L"Version"), L"1.0.0.2");
+    EXPECT_EQ(identity.at(L"Version"), L"" KV_PRODUCT_VERSION_TEXT);
 
     // The menu extension for every file type, and the COM server entry of the same class.
     EXPECT_EQ(manifest.Element(kDesktop5, L"ItemType").at(L"Type"), L"*");

@@ -1,6 +1,6 @@
 #pragma once
 // The context-menu class's registry script, byte for byte as the extension carries it
-// (CRLF line ends, four-space indentation, 520 bytes); ShellExt/KorvaneShellExt.rgs must hold the same text.
+// (CRLF line ends, four-space indentation, 520 bytes); ShellExt/Server/KorvaneShellExt.rgs must hold the same text.
 inline constexpr char kScript102[] =
     "HKCR\r\n"
     "{\r\n"

@@ -1,6 +1,6 @@
 #pragma once
 // Whether Windows 11's own context menu already shows the compare commands: from build 22000 on,
-// File Explorer shows the command of the extension's sparse package (ShellExt/Package) at the top
+// File Explorer shows the command of the extension's sparse package (ShellExt/ExplorerCommand/Package) at the top
 // level and lists classic handlers such as ours under "Show more options". When that package is
 // registered for the current user, the classic handler adds nothing there, so that the commands
 // are not listed twice.
