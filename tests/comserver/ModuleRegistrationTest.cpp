@@ -13,7 +13,9 @@ const std::wstring kClassKey = std::wstring(L"CLSID\\") + kClsid;
 const std::wstring kHandlerKey = L"*\\ShellEx\\ContextMenuHandlers\\Korvane";
 const wchar_t kApproved[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
 const HINSTANCE kModule = reinterpret_cast<HINSTANCE>(0x10000000);
-const std::wstring kUserClasses = L"Software\\Classes\\";
+// Below HKEY_LOCAL_MACHINE (a machine-wide registration) or HKEY_CURRENT_USER (a per-user one).
+const std::wstring kClasses = L"Software\\Classes\\";
+const RegRoot kMachine = RegRoot::LocalMachine;
 
 // "CLSID\{...}" of every class of the module's table, whatever classes it holds.
 std::vector<std::wstring> ClassKeysOfTheTable()
@@ -78,11 +80,11 @@ TEST_F(ModuleRegistration, RegistersBothTablesThenTheTypeLibraryAndUnregistersKe
     ASSERT_EQ(EmbeddedScript().size(), 520u);
     ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
 
-    EXPECT_EQ(Text(RegRoot::ClassesRoot, kClassKey), L"Korvane Context Menu Handler");
-    EXPECT_EQ(Text(RegRoot::ClassesRoot, kClassKey + L"\\InprocServer32"), platform.strModule);
-    EXPECT_EQ(Text(RegRoot::ClassesRoot, kClassKey + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
-    EXPECT_EQ(Text(RegRoot::ClassesRoot, kHandlerKey), kClsid);
-    EXPECT_EQ(Text(RegRoot::ClassesRoot, L"CLSID\\{606485C3-F299-4A73-BD61-41773E2170D3}\\InprocServer32"),
+    EXPECT_EQ(Text(kMachine, kClasses + kClassKey), L"Korvane Context Menu Handler");
+    EXPECT_EQ(Text(kMachine, kClasses + kClassKey + L"\\InprocServer32"), platform.strModule);
+    EXPECT_EQ(Text(kMachine, kClasses + kClassKey + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+    EXPECT_EQ(Text(kMachine, kClasses + kHandlerKey), kClsid);
+    EXPECT_EQ(Text(kMachine, kClasses + L"CLSID\\{606485C3-F299-4A73-BD61-41773E2170D3}\\InprocServer32"),
               platform.strModule);
     // The classic class stands in both tables, so its script runs twice, the Windows 11 command's
     // once, the type library comes last, and then the shell hears of it.
@@ -98,10 +100,10 @@ TEST_F(ModuleRegistration, RegistersBothTablesThenTheTypeLibraryAndUnregistersKe
 
     log.clear();
     ASSERT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kClassKey));
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey));
-    EXPECT_TRUE(registry.KeyExists(RegRoot::ClassesRoot, L"CLSID"));
-    EXPECT_TRUE(registry.KeyExists(RegRoot::ClassesRoot, L"*\\ShellEx\\ContextMenuHandlers"));
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey));
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kHandlerKey));
+    EXPECT_TRUE(registry.KeyExists(kMachine, kClasses + L"CLSID"));
+    EXPECT_TRUE(registry.KeyExists(kMachine, kClasses + L"*\\ShellEx\\ContextMenuHandlers"));
     EXPECT_EQ(Count(L"typelib unregister"), 1);
     EXPECT_EQ(log.back(), L"notify assocchanged");
 
@@ -114,22 +116,22 @@ TEST_F(ModuleRegistration, RegistersBothTablesThenTheTypeLibraryAndUnregistersKe
 TEST_F(ModuleRegistration, StaleSubkeysAreReplacedAndQuotesInThePathStoredExactly)
 {
     UsePath(L"C:\\Users\\O'Brien's tools\\KorvaneShellExt.dll");
-    registry.CreatePath(RegRoot::ClassesRoot, kClassKey + L"\\Stale");
-    registry.CreatePath(RegRoot::ClassesRoot, kHandlerKey + L"\\Stale");
+    registry.CreatePath(kMachine, kClasses + kClassKey + L"\\Stale");
+    registry.CreatePath(kMachine, kClasses + kHandlerKey + L"\\Stale");
     ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kClassKey + L"\\Stale"));
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey + L"\\Stale"));
-    EXPECT_EQ(Text(RegRoot::ClassesRoot, kClassKey + L"\\InprocServer32"), platform.strModule);
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey + L"\\Stale"));
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kHandlerKey + L"\\Stale"));
+    EXPECT_EQ(Text(kMachine, kClasses + kClassKey + L"\\InprocServer32"), platform.strModule);
 }
 
 TEST_F(ModuleRegistration, AFailingScriptIsRolledBackAndStopsBeforeTheTypeLibrary)
 {
-    registry.CreatePath(RegRoot::ClassesRoot, L"*");
-    registry.DenyWrite(RegRoot::ClassesRoot, L"*");
+    registry.CreatePath(kMachine, kClasses + L"*");
+    registry.DenyWrite(kMachine, kClasses + L"*");
     EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
     // The class key was written in the same root block, so the rollback removed it again.
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kClassKey));
-    EXPECT_TRUE(registry.KeyExists(RegRoot::ClassesRoot, L"CLSID"));
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey));
+    EXPECT_TRUE(registry.KeyExists(kMachine, kClasses + L"CLSID"));
     EXPECT_EQ(Count(L"typelib load " + platform.strModule), 0);
 }
 
@@ -150,7 +152,7 @@ TEST_F(ModuleRegistration, WithoutAWritableApprovalKeyNothingIsRegistered)
     registry.CreatePath(RegRoot::LocalMachine, kApproved);
     registry.DenyWrite(RegRoot::LocalMachine, kApproved);
     EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), E_ACCESSDENIED);
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kClassKey));
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey));
     EXPECT_EQ(Count(L"typelib load " + platform.strModule), 0);
     EXPECT_EQ(registry.OpenHandleCount(), 0u);
 }
@@ -159,11 +161,11 @@ TEST_F(ModuleRegistration, WithoutAWritableApprovalKeyNothingIsRegistered)
 TEST_F(ModuleRegistration, AFailingLaterClassTakesBackEverythingWrittenBeforeIt)
 {
     const std::wstring strCommandKey = L"CLSID\\{606485C3-F299-4A73-BD61-41773E2170D3}";
-    registry.CreatePath(RegRoot::ClassesRoot, strCommandKey);
-    registry.DenyWrite(RegRoot::ClassesRoot, strCommandKey);
+    registry.CreatePath(kMachine, kClasses + strCommandKey);
+    registry.DenyWrite(kMachine, kClasses + strCommandKey);
     EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kClassKey));
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey));
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey));
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kHandlerKey));
     EXPECT_FALSE(registry.GetValue(RegRoot::LocalMachine, kApproved, kClsid).has_value());
     EXPECT_EQ(Count(L"typelib load " + platform.strModule), 0);
     EXPECT_EQ(log.back(), L"notify assocchanged");
@@ -205,9 +207,9 @@ TEST_F(ModuleRegistration, ATypeLibraryThatFailsTakesBackTheClassesAndItsOwnHalf
     EXPECT_EQ(Count(L"typelib unregister"), 1);
     EXPECT_FALSE(registry.GetValue(RegRoot::LocalMachine, kApproved, kClsid).has_value());
     for (const std::wstring& strKey : ClassKeysOfTheTable())
-        EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, strKey)) << strKey;
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey));
-    EXPECT_TRUE(registry.KeyExists(RegRoot::ClassesRoot, L"*\\ShellEx\\ContextMenuHandlers")); // NoRemove
+        EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + strKey)) << strKey;
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kHandlerKey));
+    EXPECT_TRUE(registry.KeyExists(kMachine, kClasses + L"*\\ShellEx\\ContextMenuHandlers")); // NoRemove
 }
 
 // 64-bit Windows keeps one handler key and one type library for both builds; the 32-bit build's
@@ -222,9 +224,8 @@ TEST_F(ModuleRegistration, SharedKeysStayOnlyWhileTheOtherBitnessIsRegistered)
     wchar_t szIid[40], szLibId[40];
     ::StringFromGUID2(IID_IKorvaneShellExt, szIid, 40);
     ::StringFromGUID2(LIBID_ShellExtLib, szLibId, 40);
-    const std::wstring strInterface = kUserClasses + L"Interface\\" + szIid;
-    const std::wstring strForeignInterface =
-        kUserClasses + L"Interface\\{00000000-1111-2222-3333-444444444444}";
+    const std::wstring strInterface = kClasses + L"Interface\\" + szIid;
+    const std::wstring strForeignInterface = kClasses + L"Interface\\{00000000-1111-2222-3333-444444444444}";
     const RegRoot kHklm = RegRoot::LocalMachine;
     struct Case {
         const char* name;
@@ -234,12 +235,12 @@ TEST_F(ModuleRegistration, SharedKeysStayOnlyWhileTheOtherBitnessIsRegistered)
         DWORD dwOtherView;
         bool bKept;
     } cases[] = {
-        {"its file deleted", kHklm, kUserClasses, strDeletedDll, KEY_WOW64_32KEY, false},
+        {"its file deleted", kHklm, kClasses, strDeletedDll, KEY_WOW64_32KEY, false},
         {"in the merged view only", RegRoot::ClassesRoot, L"", strOtherDll, KEY_WOW64_32KEY, false},
-        {"view shows this module", kHklm, kUserClasses, platform.strModule, KEY_WOW64_32KEY, false},
-        {"no other view", kHklm, kUserClasses, strOtherDll, 0, false},
+        {"view shows this module", kHklm, kClasses, platform.strModule, KEY_WOW64_32KEY, false},
+        {"no other view", kHklm, kClasses, strOtherDll, 0, false},
         // Last: its failing registration leaves a key that refuses writes.
-        {"other build registered", kHklm, kUserClasses, strOtherDll, KEY_WOW64_32KEY, true},
+        {"other build registered", kHklm, kClasses, strOtherDll, KEY_WOW64_32KEY, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -250,19 +251,19 @@ TEST_F(ModuleRegistration, SharedKeysStayOnlyWhileTheOtherBitnessIsRegistered)
         registry.SetString(kHklm, strForeignInterface + L"\\TypeLib", L"", szLibId + std::wstring(L"x"));
         log.clear();
         ASSERT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
-        EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kClassKey));
-        EXPECT_EQ(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey), c.bKept);
+        EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey));
+        EXPECT_EQ(registry.KeyExists(kMachine, kClasses + kHandlerKey), c.bKept);
         EXPECT_EQ(Count(L"typelib unregister"), c.bKept ? 0 : 1);
         if (c.bKept) {
             EXPECT_FALSE(registry.KeyExists(kHklm, strInterface));
             EXPECT_TRUE(registry.KeyExists(kHklm, strForeignInterface));
 
             // A failing registration's clean-up keeps them too.
-            registry.CreatePath(RegRoot::ClassesRoot, L"CLSID\\{606485C3-F299-4A73-BD61-41773E2170D3}");
-            registry.DenyWrite(RegRoot::ClassesRoot, L"CLSID\\{606485C3-F299-4A73-BD61-41773E2170D3}");
+            registry.CreatePath(kMachine, kClasses + L"CLSID\\{606485C3-F299-4A73-BD61-41773E2170D3}");
+            registry.DenyWrite(kMachine, kClasses + L"CLSID\\{606485C3-F299-4A73-BD61-41773E2170D3}");
             EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
-            EXPECT_EQ(Text(RegRoot::ClassesRoot, kHandlerKey), kClsid);
-            EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kClassKey));
+            EXPECT_EQ(Text(kMachine, kClasses + kHandlerKey), kClsid);
+            EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey));
         }
         registry.DeleteKey(kv::RootKey(c.root), (c.strPrefix + strOtherServer).c_str());
     }
@@ -273,13 +274,13 @@ TEST_F(ModuleRegistration, PerUserRegistrationWritesOnlyTheUsersClassesAndRemove
     registry.CreatePath(RegRoot::LocalMachine, kApproved);
     ASSERT_EQ(g_ShellExtModule.Install(TRUE, L"user"), S_OK);
     for (const std::wstring& strKey : ClassKeysOfTheTable()) {
-        EXPECT_EQ(Text(RegRoot::CurrentUser, kUserClasses + strKey + L"\\InprocServer32"), platform.strModule);
-        EXPECT_EQ(Text(RegRoot::CurrentUser, kUserClasses + strKey + L"\\InprocServer32", L"ThreadingModel"),
+        EXPECT_EQ(Text(RegRoot::CurrentUser, kClasses + strKey + L"\\InprocServer32"), platform.strModule);
+        EXPECT_EQ(Text(RegRoot::CurrentUser, kClasses + strKey + L"\\InprocServer32", L"ThreadingModel"),
                   L"Apartment");
-        EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, strKey)) << strKey;
+        EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + strKey)) << strKey;
     }
-    EXPECT_EQ(Text(RegRoot::CurrentUser, kUserClasses + kHandlerKey), kClsid);
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey));
+    EXPECT_EQ(Text(RegRoot::CurrentUser, kClasses + kHandlerKey), kClsid);
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kHandlerKey));
     EXPECT_TRUE(registry.ValueNames(RegRoot::LocalMachine, kApproved).empty());
     EXPECT_EQ(
         Count(L"typelib register " + platform.strModule + L" help C:\\Program Files\\Korvane\\ for user"), 1);
@@ -289,17 +290,34 @@ TEST_F(ModuleRegistration, PerUserRegistrationWritesOnlyTheUsersClassesAndRemove
     ASSERT_EQ(g_ShellExtModule.Install(FALSE, L"USER"), S_OK);
     EXPECT_EQ(Count(L"typelib unregister for user"), 1);
     EXPECT_EQ(log.back(), L"notify assocchanged");
-    EXPECT_FALSE(registry.KeyExists(RegRoot::CurrentUser, kUserClasses + kClassKey));
-    EXPECT_FALSE(registry.KeyExists(RegRoot::CurrentUser, kUserClasses + kHandlerKey));
-    EXPECT_TRUE(registry.KeyExists(RegRoot::CurrentUser, kUserClasses + L"*\\ShellEx\\ContextMenuHandlers"));
+    EXPECT_FALSE(registry.KeyExists(RegRoot::CurrentUser, kClasses + kClassKey));
+    EXPECT_FALSE(registry.KeyExists(RegRoot::CurrentUser, kClasses + kHandlerKey));
+    EXPECT_TRUE(registry.KeyExists(RegRoot::CurrentUser, kClasses + L"*\\ShellEx\\ContextMenuHandlers"));
     EXPECT_EQ(g_ShellExtModule.Install(FALSE, L"user"), S_OK); // nothing left: still success
 
     // A failing registration is rolled back in the user's classes as in the machine's.
-    registry.CreatePath(RegRoot::CurrentUser, kUserClasses + L"*");
-    registry.DenyWrite(RegRoot::CurrentUser, kUserClasses + L"*");
+    registry.CreatePath(RegRoot::CurrentUser, kClasses + L"*");
+    registry.DenyWrite(RegRoot::CurrentUser, kClasses + L"*");
     EXPECT_EQ(g_ShellExtModule.Install(TRUE, L"user"), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
-    EXPECT_FALSE(registry.KeyExists(RegRoot::CurrentUser, kUserClasses + kClassKey));
-    EXPECT_TRUE(registry.KeyExists(RegRoot::CurrentUser, kUserClasses + L"CLSID"));
+    EXPECT_FALSE(registry.KeyExists(RegRoot::CurrentUser, kClasses + kClassKey));
+    EXPECT_TRUE(registry.KeyExists(RegRoot::CurrentUser, kClasses + L"CLSID"));
+}
+
+// On Windows a value written through HKCR lands in the user's classes wherever the user has the
+// key: the machine-wide registration writes the machine's classes by name, beside and apart from
+// a per-user registration of the same user.
+TEST_F(ModuleRegistration, MachineWideRegistrationLeavesAPerUserOneAlone)
+{
+    ASSERT_EQ(g_ShellExtModule.Install(TRUE, L"user"), S_OK);
+    ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
+    for (const std::wstring& strKey : ClassKeysOfTheTable())
+        EXPECT_EQ(Text(kMachine, kClasses + strKey + L"\\InprocServer32"), platform.strModule) << strKey;
+    EXPECT_EQ(Text(kMachine, kClasses + kHandlerKey), kClsid);
+
+    ASSERT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey));
+    EXPECT_EQ(Text(RegRoot::CurrentUser, kClasses + kClassKey + L"\\InprocServer32"), platform.strModule);
+    EXPECT_EQ(Text(RegRoot::CurrentUser, kClasses + kHandlerKey), kClsid);
 }
 
 TEST_F(ModuleRegistration, InstallWithAnyOtherCommandTextChangesNothing)
