@@ -7,7 +7,8 @@
 using namespace kv;
 
 namespace {
-const wchar_t kUserClasses[] = L"Software\\Classes";
+// Below HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER.
+const wchar_t kClasses[] = L"Software\\Classes";
 
 bool IsClassesRoot(RegKey key)
 {
@@ -18,16 +19,6 @@ bool IsClassesRoot(RegKey key)
 CClassesRegistryView::CClassesRegistryView(IRegistrarPlatform& inner, bool bPerUser, bool bKeepSharedKeys)
     : m_inner(inner), m_bPerUser(bPerUser), m_bKeepShared(bKeepSharedKeys)
 {
-}
-
-RegKey CClassesRegistryView::ClassesRootKey(bool bPerUser)
-{
-    return RootKey(bPerUser ? RegRoot::CurrentUser : RegRoot::ClassesRoot);
-}
-
-const wchar_t* CClassesRegistryView::ClassesRootPath(bool bPerUser)
-{
-    return bPerUser ? kUserClasses : L"";
 }
 
 bool CClassesRegistryView::IsSharedBetweenBitnesses(const std::wstring& path)
@@ -47,11 +38,10 @@ bool CClassesRegistryView::IsSharedBetweenBitnesses(const std::wstring& path)
 RegKey CClassesRegistryView::Parent(RegKey parent, const wchar_t* name, std::wstring& innerName) const
 {
     innerName = name != nullptr ? name : L"";
-    if (!m_bPerUser || !IsClassesRoot(parent))
+    if (!IsClassesRoot(parent))
         return parent;
-    innerName =
-        innerName.empty() ? std::wstring(kUserClasses) : std::wstring(kUserClasses) + L"\\" + innerName;
-    return RootKey(RegRoot::CurrentUser);
+    innerName = innerName.empty() ? std::wstring(kClasses) : std::wstring(kClasses) + L"\\" + innerName;
+    return RootKey(m_bPerUser ? RegRoot::CurrentUser : RegRoot::LocalMachine);
 }
 
 bool CClassesRegistryView::PathBelowClasses(RegKey parent, const wchar_t* name, std::wstring& path) const

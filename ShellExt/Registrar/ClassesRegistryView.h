@@ -1,7 +1,10 @@
 #pragma once
 // The registry as a class registration sees it: scripts name the classes root (HKCR), which this
-// view points either at the machine's classes or at the current user's
-// (HKEY_CURRENT_USER\Software\Classes, where a user without administrator rights registers). It
+// view points either at the machine's classes (HKEY_LOCAL_MACHINE\Software\Classes) or at the
+// current user's (HKEY_CURRENT_USER\Software\Classes, where a user without administrator rights
+// registers). Never at HKCR itself: a value written there goes to the user's classes wherever the
+// user already has the key ("HKEY_CLASSES_ROOT Key"), so a machine-wide registration after a
+// per-user one would land, and be removed, in that user's classes only. It
 // can also keep the keys that both bitnesses share: on 64-bit Windows only a few subtrees of the
 // classes root (CLSID, Interface and some media keys) have a 32-bit and a 64-bit copy; all other
 // keys ("*\ShellEx\..." among them) are one key for both ("Registry Keys Affected by WOW64").
@@ -38,9 +41,6 @@ public:
                           std::size_t* pcchWritten) override;
     HResult ParseUI4(const wchar_t* text, std::uint32_t* value) override;
 
-    // Where the classes root of a registration lies: the root key and the path below it.
-    static RegKey ClassesRootKey(bool bPerUser);
-    static const wchar_t* ClassesRootPath(bool bPerUser);
     // True for a path below the classes root (no leading backslash) that is one key for both bitnesses.
     static bool IsSharedBetweenBitnesses(const std::wstring& path);
 

@@ -1,9 +1,11 @@
 #pragma once
-// What the COM module's registration needs from the system besides the registry: the platform
-// version, the module file name, and the type-library services. The module reaches Windows only
-// through these (and IRegistrarPlatform), so its logic runs against doubles in tests.
+// What the COM module's registration needs from the system besides the registry: the module file
+// name, the other bitness's view, the shell's notification and the type-library services. The
+// module reaches Windows only through these (and IRegistrarPlatform), so its logic runs against
+// doubles in tests.
 #include <windows.h>
 #include <memory>
+#include <vector>
 
 // A type library loaded from a file, able to add or remove its own registration.
 class ILoadedTypeLib {
@@ -15,6 +17,9 @@ public:
     virtual HRESULT Unregister(bool bPerUser) = 0;
     // Whether a registration of this library's identity can be found at all.
     virtual bool IsRegistered() = 0;
+    // The interfaces whose keys Register writes below the classes' "Interface" key (those OLE
+    // Automation can marshal: dual, oleautomation and dispatch interfaces).
+    virtual HRESULT GetRegisteredInterfaces(std::vector<GUID>* pIids) = 0;
 };
 
 class ITypeLibService {
@@ -26,8 +31,6 @@ public:
 class IServerPlatform {
 public:
     virtual ~IServerPlatform() = default;
-    // As GetVersion: low byte major, next byte minor, top bit set on the 95/98/Me family.
-    virtual DWORD GetVersion() = 0;
     // As GetModuleFileNameW; a result equal to cchSize means the name did not fit.
     virtual DWORD GetModuleFileName(HMODULE hModule, wchar_t* lpszName, DWORD cchSize) = 0;
     virtual DWORD GetLastError() = 0;
@@ -37,4 +40,8 @@ public:
     // (KEY_WOW64_32KEY from a 64-bit build, KEY_WOW64_64KEY from a 32-bit one under WOW64), or 0
     // where there is no other view (32-bit Windows, which ignores the flag and would show our own keys).
     virtual DWORD OtherBitnessView() = 0;
+    // Whether a file exists at the path (a server file that another registration names).
+    virtual bool FileExists(const wchar_t* lpszPath) = 0;
+    // SHChangeNotify(SHCNE_ASSOCCHANGED): tells a running Explorer that handlers were added or removed.
+    virtual void NotifyAssociationsChanged() = 0;
 };

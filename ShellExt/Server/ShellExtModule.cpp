@@ -1,4 +1,5 @@
 #include "ShellExtModule.h"
+#include <algorithm>
 #include <new>
 #include <cwchar>
 #include "Registrar/ClassesRegistryView.h"
@@ -209,13 +210,25 @@ HRESULT CShellExtModule::RegisterServer(BOOL bRegTypeLib, const CLSID* pCLSID)
         HRESULT hr = entry.pfnUpdateRegistry(TRUE);
         return FAILED(hr) ? hr : UpdateCategories(entry);
     };
+    // A ForceRemove line and a failed block's rollback delete keys too: while the other build is
+    // registered they must leave the keys it shares with this one.
+    CScopeChange scope(m_scope, {m_scope.bPerUser, IsOtherBitnessRegistered(pCLSID)});
     HRESULT hr = ForEachRow(pCLSID, registerRow);
-    if (SUCCEEDED(hr) && bRegTypeLib) {
+    const bool bTypeLibTried = SUCCEEDED(hr) && bRegTypeLib;
+    if (bTypeLibTried)
         hr = RegisterTypeLib();
-        // Classes whose type library is missing would look registered to an installer that then
-        // reports failure: take them back so that nothing stays half-registered.
-        if (FAILED(hr))
-            UnregisterServer(FALSE, pCLSID);
+    if (FAILED(hr)) {
+        // An installer that sees the failure must not find classes that look registered: every row
+        // written before the one that failed goes, and so does a type library registration that
+        // stopped half-way. Such a library answers "not registered" to a lookup, so it is removed
+        // regardless; and the system's own removal stops at its missing TypeLib key, leaving the
+        // interface keys it wrote, which go by their own.
+        UnregisterServer(FALSE, pCLSID);
+        if (bTypeLibTried) {
+            if (!m_scope.bKeepShared)
+                UnRegisterTypeLib(true);
+            RemoveInterfaceKeys();
+        }
     }
     return hr;
 }
@@ -231,14 +244,99 @@ HRESULT CShellExtModule::UnregisterServer(BOOL bUnRegTypeLib, const CLSID* pCLSI
     const bool bKeepShared = IsOtherBitnessRegistered(pCLSID);
     CScopeChange scope(m_scope, {m_scope.bPerUser, bKeepShared});
     HRESULT hr = ForEachRow(pCLSID, unregisterRow);
-    if (SUCCEEDED(hr) && bUnRegTypeLib && !bKeepShared)
-        hr = UnRegisterTypeLib();
+    if (SUCCEEDED(hr) && bUnRegTypeLib)
+        hr = bKeepShared ? RemoveInterfaceKeys() : UnRegisterTypeLib();
     return hr;
 }
 
-// A class of ours in the other view whose server is another file than this module. Where a view
-// is not kept apart (32-bit Windows; wine 8 for the user's classes) the "other" view shows our own
-// registration, which names this module.
+namespace {
+// Deletes a key with everything below it; a key already gone is success.
+long DeleteKeyTree(IRegistryPlatform& registry, RegKey hParent, const wchar_t* pszName, unsigned nDepth)
+{
+    constexpr unsigned kMaxDepth = 32; // the keys removed here are two levels deep
+    {
+        CPlatformKey key(registry);
+        long error = registry.OpenKey(hParent, pszName, kv::kKeyRead | kv::kKeyWrite, key.Put());
+        if (error == kv::kErrorFileNotFound)
+            return kv::kErrorSuccess;
+        if (error != kv::kErrorSuccess)
+            return error;
+        for (;;) {
+            wchar_t szSubkey[256];
+            std::uint32_t cchSubkey = ARRAYSIZE(szSubkey);
+            error = registry.EnumKey(key.Get(), 0, szSubkey, &cchSubkey);
+            if (error == kv::kErrorNoMoreItems)
+                break;
+            if (error != kv::kErrorSuccess)
+                return error;
+            if (nDepth >= kMaxDepth)
+                return kv::kErrorAccessDenied;
+            szSubkey[std::min<std::uint32_t>(cchSubkey, ARRAYSIZE(szSubkey) - 1)] = L'\0';
+            error = DeleteKeyTree(registry, key.Get(), szSubkey, nDepth + 1);
+            if (error != kv::kErrorSuccess)
+                return error;
+        }
+    }
+    return registry.DeleteKey(hParent, pszName);
+}
+
+bool EqualsGuidText(const wchar_t* pszText, const GUID& guid)
+{
+    wchar_t szGuid[40];
+    return ::StringFromGUID2(guid, szGuid, ARRAYSIZE(szGuid)) != 0 && ::_wcsicmp(pszText, szGuid) == 0;
+}
+} // namespace
+
+// Where the type library's registration is kept for the other build (its TypeLib key is one key
+// for both), the interface keys that this build's RegisterTypeLib wrote still go: "Interface" is
+// kept once per view ("Registry Keys Affected by WOW64"), so they are this build's alone. Only
+// keys that name this library are touched.
+HRESULT CShellExtModule::RemoveInterfaceKeys()
+{
+    std::wstring strPath;
+    std::unique_ptr<ILoadedTypeLib> pLib;
+    HRESULT hr = LoadTypeLib(&strPath, &pLib);
+    if (FAILED(hr))
+        return hr;
+    try {
+        std::vector<GUID> iids;
+        hr = pLib->GetRegisteredInterfaces(&iids);
+        if (FAILED(hr))
+            return hr;
+        IRegistryPlatform& registry = Registry();
+        const RegKey hRoot =
+            kv::RootKey(m_scope.bPerUser ? kv::RegRoot::CurrentUser : kv::RegRoot::LocalMachine);
+        for (const GUID& iid : iids) {
+            wchar_t szIid[40];
+            if (::StringFromGUID2(iid, szIid, ARRAYSIZE(szIid)) == 0)
+                continue;
+            const std::wstring strKey = std::wstring(L"Software\\Classes\\Interface\\") + szIid;
+            {
+                CPlatformKey key(registry);
+                if (registry.OpenKey(hRoot, (strKey + L"\\TypeLib").c_str(), kv::kKeyRead, key.Put()) != 0)
+                    continue;
+                wchar_t szLibId[40] = {};
+                std::uint32_t dwType = 0;
+                std::uint32_t cbLibId = sizeof szLibId - sizeof(wchar_t); // the last character stays NUL
+                if (registry.QueryValue(key.Get(), nullptr, &dwType, szLibId, &cbLibId) != 0 ||
+                    dwType != kv::kRegSz || !EqualsGuidText(szLibId, m_libid))
+                    continue;
+            }
+            const long error = DeleteKeyTree(registry, hRoot, strKey.c_str(), 0);
+            if (error != kv::kErrorSuccess)
+                return HRESULT_FROM_WIN32(static_cast<DWORD>(error));
+        }
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+// A class of ours in the other view whose server is another file than this module, and a file
+// that exists: a build deleted without unregistering must not keep the shared keys forever. Where
+// a view is not kept apart (32-bit Windows; wine 8 for the user's classes) the "other" view shows
+// our own registration, which names this module. The machine's registration asks the machine's
+// classes (HKLM\Software\Classes), not the merged view, where the user's classes would answer.
 bool CShellExtModule::IsOtherBitnessRegistered(const CLSID* pCLSID)
 {
     const DWORD dwView = Platform().OtherBitnessView();
@@ -248,24 +346,24 @@ bool CShellExtModule::IsOtherBitnessRegistered(const CLSID* pCLSID)
     if (FAILED(GetModuleFileName(szModule)))
         szModule[0] = L'\0';
     IRegistryPlatform& registry = Registry();
+    const RegKey hRoot = kv::RootKey(m_scope.bPerUser ? kv::RegRoot::CurrentUser : kv::RegRoot::LocalMachine);
     bool bFound = false;
     ForEachRow(pCLSID, [&](const ClassEntry& entry) {
         wchar_t szClsid[40];
         if (::StringFromGUID2(*entry.pclsid, szClsid, ARRAYSIZE(szClsid)) == 0)
             return S_OK;
-        std::wstring strKey = CClassesRegistryView::ClassesRootPath(m_scope.bPerUser);
-        if (!strKey.empty())
-            strKey += L'\\';
-        strKey += std::wstring(L"CLSID\\") + szClsid + L"\\InprocServer32";
+        const std::wstring strKey =
+            std::wstring(L"Software\\Classes\\CLSID\\") + szClsid + L"\\InprocServer32";
         CPlatformKey key(registry);
-        if (registry.OpenKey(CClassesRegistryView::ClassesRootKey(m_scope.bPerUser), strKey.c_str(),
-                             kv::kKeyRead | dwView, key.Put()) != 0)
+        if (registry.OpenKey(hRoot, strKey.c_str(), kv::kKeyRead | dwView, key.Put()) != 0)
             return S_OK;
         wchar_t szServer[MAX_PATH + 1] = {};
         std::uint32_t dwType = 0;
         std::uint32_t cbServer = sizeof szServer - sizeof(wchar_t); // the last character stays NUL
-        const long error = registry.QueryValue(key.Get(), nullptr, &dwType, szServer, &cbServer);
-        if (error == kv::kErrorMoreData || (error == 0 && ::_wcsicmp(szServer, szModule) != 0))
+        // A longer path than MAX_PATH names no server the system would load for this class.
+        if (registry.QueryValue(key.Get(), nullptr, &dwType, szServer, &cbServer) == 0 &&
+            dwType == kv::kRegSz && szServer[0] != L'\0' && ::_wcsicmp(szServer, szModule) != 0 &&
+            Platform().FileExists(szServer))
             bFound = true;
         return S_OK;
     });
@@ -275,39 +373,53 @@ bool CShellExtModule::IsOtherBitnessRegistered(const CLSID* pCLSID)
 HRESULT CShellExtModule::Install(BOOL bInstall, const wchar_t* pszCmdLine)
 {
     // "regsvr32 /n /i:user" passes "user": registration for the current user only, which needs
-    // no administrator rights.
+    // no administrator rights, and cannot write the machine's approval entry.
     if (pszCmdLine == nullptr || ::_wcsicmp(pszCmdLine, L"user") != 0)
         return E_INVALIDARG;
     CScopeChange scope(m_scope, {true, false});
-    return bInstall ? RegisterServer(TRUE) : UnregisterServer(TRUE);
+    const HRESULT hr = bInstall ? RegisterServer(TRUE) : UnregisterServer(TRUE);
+    Platform().NotifyAssociationsChanged();
+    return hr;
 }
 
+// Where an administrator allows approved shell extensions only, Explorer loads a handler only if
+// its class id is a value of this key ("Registering Shell Extension Handlers" asks for it on every
+// system). The key lies in the redirected part of HKLM\Software, so each build writes and removes
+// the entry of its own view.
 HRESULT CShellExtModule::RegisterWithApproval()
 {
-    DWORD dwVersion = Platform().GetVersion();
-    // Only NT 4.0's shell consults the approval list; later systems and the 95 family need no entry.
-    if ((dwVersion & 0x80000000u) == 0 && LOBYTE(LOWORD(dwVersion)) == 4) {
+    {
         IRegistryPlatform& registry = Registry();
         CPlatformKey key(registry);
-        if (registry.OpenKey(kv::RootKey(kv::RegRoot::LocalMachine), kApprovedKey, kv::kKeySetValue, key.Put()) != 0)
+        if (registry.CreateKey(kv::RootKey(kv::RegRoot::LocalMachine), kApprovedKey, kv::kKeySetValue,
+                               key.Put()) != 0)
             return E_ACCESSDENIED;
         if (registry.SetValue(key.Get(), kClassIdText, kv::kRegSz, kClassName, sizeof(kClassName)) != 0)
             return E_ACCESSDENIED;
     }
-    return RegisterServer(TRUE);
+    const HRESULT hr = RegisterServer(TRUE);
+    if (FAILED(hr))
+        RemoveApproval();
+    Platform().NotifyAssociationsChanged();
+    return hr;
 }
 
 HRESULT CShellExtModule::UnregisterWithApproval()
 {
-    DWORD dwVersion = Platform().GetVersion();
-    if ((dwVersion & 0x80000000u) == 0 && LOWORD(dwVersion) == 4) {
-        // Leaving a stale approval entry behind does no harm, so its failures are not reported.
-        IRegistryPlatform& registry = Registry();
-        CPlatformKey key(registry);
-        if (registry.OpenKey(kv::RootKey(kv::RegRoot::LocalMachine), kApprovedKey, kv::kKeySetValue, key.Put()) == 0)
-            registry.DeleteValue(key.Get(), kClassIdText);
-    }
-    return UnregisterServer(TRUE);
+    RemoveApproval();
+    const HRESULT hr = UnregisterServer(TRUE);
+    Platform().NotifyAssociationsChanged();
+    return hr;
+}
+
+void CShellExtModule::RemoveApproval()
+{
+    // Leaving a stale approval entry behind does no harm, so its failures are not reported.
+    IRegistryPlatform& registry = Registry();
+    CPlatformKey key(registry);
+    if (registry.OpenKey(kv::RootKey(kv::RegRoot::LocalMachine), kApprovedKey, kv::kKeySetValue, key.Put()) ==
+        0)
+        registry.DeleteValue(key.Get(), kClassIdText);
 }
 
 HRESULT CShellExtModule::GetModuleFileName(wchar_t (&szName)[MAX_PATH])
@@ -401,14 +513,14 @@ HRESULT CShellExtModule::RegisterTypeLib()
     }
 }
 
-HRESULT CShellExtModule::UnRegisterTypeLib()
+HRESULT CShellExtModule::UnRegisterTypeLib(bool bEvenIfNotFound)
 {
     std::wstring strPath;
     std::unique_ptr<ILoadedTypeLib> pLib;
     HRESULT hr = LoadTypeLib(&strPath, &pLib);
     if (FAILED(hr))
         return hr;
-    if (!pLib->IsRegistered())
+    if (!bEvenIfNotFound && !pLib->IsRegistered())
         return S_OK; // nothing to remove is what was asked
     return pLib->Unregister(m_scope.bPerUser);
 }

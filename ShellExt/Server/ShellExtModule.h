@@ -42,22 +42,25 @@ public:
     LONG GetLockCount() const noexcept { return m_nLockCount; }
 
     HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
-    // What DllRegisterServer and DllUnregisterServer do: the shell's approval entry where the
-    // platform needs one, then RegisterServer / UnregisterServer for all classes with the type library.
+    // What DllRegisterServer and DllUnregisterServer do: the shell's approval entry, then
+    // RegisterServer / UnregisterServer for all classes with the type library, then the shell is
+    // told. A registration that fails takes the approval entry back with everything else.
     HRESULT RegisterWithApproval();
     HRESULT UnregisterWithApproval();
     // What DllInstall does: with the command text "user", registers (bInstall) or unregisters every
     // class and the type library for the current user only, with no approval entry; any other
     // text answers E_INVALIDARG and changes nothing.
     HRESULT Install(BOOL bInstall, const wchar_t* pszCmdLine);
-    // A type library that cannot be registered takes back the classes registered before it.
+    // A failure anywhere takes back every class registered before it and a type library whose
+    // registration was begun.
     HRESULT RegisterServer(BOOL bRegTypeLib, const CLSID* pCLSID = nullptr);
-    // Keeps the keys both bitnesses share (and the type library) while the other bitness's build
-    // is still registered; nothing to remove is success.
+    // Keeps the keys both bitnesses share (and the type library, but not this view's interface
+    // keys) while the other bitness's build is still registered; nothing to remove is success.
     HRESULT UnregisterServer(BOOL bUnRegTypeLib, const CLSID* pCLSID = nullptr);
     HRESULT UpdateRegistryFromResource(UINT nResID, BOOL bRegister);
     HRESULT RegisterTypeLib();
-    HRESULT UnRegisterTypeLib();
+    // Unless bEvenIfNotFound, a library whose registration cannot be found is left alone (S_OK).
+    HRESULT UnRegisterTypeLib(bool bEvenIfNotFound = false);
 
     // Termination callbacks, in the order added (E_OUTOFMEMORY if the list cannot grow). They let go
     // of what other modules handed out, which must not happen under the loader lock, so they run
@@ -90,6 +93,8 @@ private:
     template <typename F>
     HRESULT ForEachRow(const CLSID* pCLSID, F f);
     bool IsOtherBitnessRegistered(const CLSID* pCLSID);
+    HRESULT RemoveInterfaceKeys();
+    void RemoveApproval();
 
     // Where the current registration call writes: the machine's classes or the user's, and whether
     // the keys both bitnesses share are kept. Registration runs one call at a time, so this is

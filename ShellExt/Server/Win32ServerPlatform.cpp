@@ -1,13 +1,6 @@
 #include "Win32ServerPlatform.h"
+#include <shlobj.h>
 #include "SystemFunction.h"
-
-DWORD CWin32ServerPlatform::GetVersion()
-{
-#if defined(_MSC_VER)
-#pragma warning(suppress : 4996) // the packed major/minor/family word is exactly what is wanted
-#endif
-    return ::GetVersion();
-}
 
 DWORD CWin32ServerPlatform::GetModuleFileName(HMODULE hModule, wchar_t* lpszName, DWORD cchSize)
 {
@@ -37,4 +30,17 @@ DWORD CWin32ServerPlatform::OtherBitnessView()
         return 0;
     return KEY_WOW64_64KEY;
 #endif
+}
+
+bool CWin32ServerPlatform::FileExists(const wchar_t* lpszPath)
+{
+    const DWORD dwAttributes = ::GetFileAttributesW(lpszPath);
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+void CWin32ServerPlatform::NotifyAssociationsChanged()
+{
+    // "Registering Shell Extension Handlers": without this event a running Explorer may not see an
+    // added or removed handler until the system restarts. The event takes no items.
+    ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }

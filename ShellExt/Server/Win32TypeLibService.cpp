@@ -1,5 +1,6 @@
 #include "Win32TypeLibService.h"
 #include <oleauto.h>
+#include <new>
 #include "SystemFunction.h"
 
 namespace {
@@ -57,6 +58,38 @@ public:
         m_pLib->ReleaseTLibAttr(pAttr);
         ::SysFreeString(bstrPath);
         return SUCCEEDED(hr);
+    }
+
+    HRESULT GetRegisteredInterfaces(std::vector<GUID>* pIids) override
+    {
+        const UINT nCount = m_pLib->GetTypeInfoCount();
+        for (UINT i = 0; i < nCount; ++i) {
+            ITypeInfo* pInfo = nullptr;
+            HRESULT hr = m_pLib->GetTypeInfo(i, &pInfo);
+            if (FAILED(hr))
+                return hr;
+            TYPEATTR* pAttr = nullptr;
+            hr = pInfo->GetTypeAttr(&pAttr);
+            if (SUCCEEDED(hr)) {
+                // The kinds RegisterTypeLib writes an Interface key for (a dual interface shows
+                // as its dispatch side).
+                const bool bRegistered = pAttr->typekind == TKIND_DISPATCH ||
+                                         (pAttr->typekind == TKIND_INTERFACE &&
+                                          (pAttr->wTypeFlags & (TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDUAL)));
+                const GUID iid = pAttr->guid;
+                pInfo->ReleaseTypeAttr(pAttr);
+                try {
+                    if (bRegistered)
+                        pIids->push_back(iid);
+                } catch (const std::bad_alloc&) {
+                    hr = E_OUTOFMEMORY;
+                }
+            }
+            pInfo->Release();
+            if (FAILED(hr))
+                return hr;
+        }
+        return S_OK;
     }
 
 private:

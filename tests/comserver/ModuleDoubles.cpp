@@ -31,6 +31,11 @@ public:
         return m_owner.hrUnregister;
     }
     bool IsRegistered() override { return m_owner.bRegistered; }
+    HRESULT GetRegisteredInterfaces(std::vector<GUID>* pIids) override
+    {
+        *pIids = m_owner.interfaces;
+        return S_OK;
+    }
 
 private:
     EventLog& m_log;

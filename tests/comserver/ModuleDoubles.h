@@ -1,7 +1,9 @@
 #pragma once
-// Doubles for the COM module's platform seams: a scripted platform (version, module file name) and
-// a type-library service that records what it is asked, plus a registry that logs its writes into
-// the same record so the order of registration steps can be checked.
+// Doubles for the COM module's platform seams: a scripted platform (module file name, files, the
+// shell's notification) and a type-library service that record what they are asked, plus a
+// registry that logs its writes into the same record so the order of registration steps can be
+// checked.
+#include <algorithm>
 #include <string>
 #include <vector>
 #include "MemoryRegistry.h"
@@ -11,18 +13,27 @@ using EventLog = std::vector<std::wstring>;
 
 class CFakeServerPlatform : public IServerPlatform {
 public:
-    DWORD dwVersion = 0x1DB10106; // NT 6.1
     std::wstring strModule = L"C:\\Program Files\\Korvane\\KorvaneShellExt.dll";
     bool bFailName = false;       // GetModuleFileName answers 0 with dwLastError
     DWORD dwLastError = 0;
     HMODULE hMain = reinterpret_cast<HMODULE>(0x400000);
 
-    DWORD GetVersion() override { return dwVersion; }
     DWORD GetModuleFileName(HMODULE, wchar_t* lpszName, DWORD cchSize) override;
     DWORD GetLastError() override { return dwLastError; }
     HMODULE GetMainModule() override { return hMain; }
     DWORD dwOtherView = KEY_WOW64_32KEY; // as a 64-bit build on 64-bit Windows
     DWORD OtherBitnessView() override { return dwOtherView; }
+    std::vector<std::wstring> missingFiles; // every other file exists
+    bool FileExists(const wchar_t* lpszPath) override
+    {
+        return std::find(missingFiles.begin(), missingFiles.end(), lpszPath) == missingFiles.end();
+    }
+    EventLog* pLog = nullptr; // receives "notify assocchanged"
+    void NotifyAssociationsChanged() override
+    {
+        if (pLog)
+            pLog->push_back(L"notify assocchanged");
+    }
 };
 
 class CRecordingTypeLibs : public ITypeLibService {
@@ -33,6 +44,7 @@ public:
     HRESULT hrRegister = S_OK;
     HRESULT hrUnregister = S_OK;
     bool bRegistered = false; // set by a successful Register, cleared by Unregister
+    std::vector<GUID> interfaces; // what GetRegisteredInterfaces answers
 
     HRESULT Load(const wchar_t* lpszPath, std::unique_ptr<ILoadedTypeLib>* ppLib) override;
 

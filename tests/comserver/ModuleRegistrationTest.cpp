@@ -13,7 +13,9 @@ const std::wstring kClassKey = std::wstring(L"CLSID\\") + kClsid;
 const std::wstring kHandlerKey = L"*\\ShellEx\\ContextMenuHandlers\\Korvane";
 const wchar_t kApproved[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
 const HINSTANCE kModule = reinterpret_cast<HINSTANCE>(0x10000000);
-const std::wstring kUserClasses = L"Software\\Classes\\";
+// Below HKEY_LOCAL_MACHINE (a machine-wide registration) or HKEY_CURRENT_USER (a per-user one).
+const std::wstring kClasses = L"Software\\Classes\\";
+const RegRoot kMachine = RegRoot::LocalMachine;
 
 // "CLSID\{...}" of every class of the module's table, whatever classes it holds.
 std::vector<std::wstring> ClassKeysOfTheTable()
@@ -42,6 +44,8 @@ protected:
     void SetUp() override
     {
         UsePath(platform.strModule);
+        platform.pLog = &log;
+        typeLibs.interfaces = {IID_IKorvaneShellExt};
         g_ShellExtModule.SetPlatform(&registry, &typeLibs, &platform);
         g_ShellExtModule.SetAutoClassTable(AutoClassTableBegin(), AutoClassTableEnd());
         g_ShellExtModule.Init(g_ClassEntries, kModule, &LIBID_ShellExtLib);
@@ -76,17 +80,19 @@ TEST_F(ModuleRegistration, RegistersBothTablesThenTheTypeLibraryAndUnregistersKe
     ASSERT_EQ(EmbeddedScript().size(), 520u);
     ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
 
-    EXPECT_EQ(Text(RegRoot::ClassesRoot, kClassKey), L"Korvane Context Menu Handler");
-    EXPECT_EQ(Text(RegRoot::ClassesRoot, kClassKey + L"\\InprocServer32"), platform.strModule);
-    EXPECT_EQ(Text(RegRoot::ClassesRoot, kClassKey + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
-    EXPECT_EQ(Text(RegRoot::ClassesRoot, kHandlerKey), kClsid);
-    EXPECT_FALSE(registry.KeyExists(RegRoot::LocalMachine, kApproved));
-    EXPECT_EQ(Text(RegRoot::ClassesRoot, L"CLSID\\{606485C3-F299-4A73-BD61-41773E2170D3}\\InprocServer32"),
+    EXPECT_EQ(Text(kMachine, kClasses + kClassKey), L"Korvane Context Menu Handler");
+    EXPECT_EQ(Text(kMachine, kClasses + kClassKey + L"\\InprocServer32"), platform.strModule);
+    EXPECT_EQ(Text(kMachine, kClasses + kClassKey + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+    EXPECT_EQ(Text(kMachine, kClasses + kHandlerKey), kClsid);
+    EXPECT_EQ(Text(kMachine, kClasses + L"CLSID\\{606485C3-F299-4A73-BD61-41773E2170D3}\\InprocServer32"),
               platform.strModule);
     // The classic class stands in both tables, so its script runs twice, the Windows 11 command's
-    // once, and the type library comes last.
+    // once, the type library comes last, and then the shell hears of it.
     EXPECT_EQ(Count(L"set ThreadingModel"), 3);
-    EXPECT_EQ(log.back(), L"typelib register " + platform.strModule + L" help C:\\Program Files\\Korvane\\");
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2],
+              L"typelib register " + platform.strModule + L" help C:\\Program Files\\Korvane\\");
+    EXPECT_EQ(log.back(), L"notify assocchanged");
 
     std::string once = registry.Dump();
     ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
@@ -94,11 +100,12 @@ TEST_F(ModuleRegistration, RegistersBothTablesThenTheTypeLibraryAndUnregistersKe
 
     log.clear();
     ASSERT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kClassKey));
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey));
-    EXPECT_TRUE(registry.KeyExists(RegRoot::ClassesRoot, L"CLSID"));
-    EXPECT_TRUE(registry.KeyExists(RegRoot::ClassesRoot, L"*\\ShellEx\\ContextMenuHandlers"));
-    EXPECT_EQ(log.back(), L"typelib unregister");
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey));
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kHandlerKey));
+    EXPECT_TRUE(registry.KeyExists(kMachine, kClasses + L"CLSID"));
+    EXPECT_TRUE(registry.KeyExists(kMachine, kClasses + L"*\\ShellEx\\ContextMenuHandlers"));
+    EXPECT_EQ(Count(L"typelib unregister"), 1);
+    EXPECT_EQ(log.back(), L"notify assocchanged");
 
     // Nothing left to remove (a second uninstall): success, and the type library is not asked.
     log.clear();
@@ -109,78 +116,59 @@ TEST_F(ModuleRegistration, RegistersBothTablesThenTheTypeLibraryAndUnregistersKe
 TEST_F(ModuleRegistration, StaleSubkeysAreReplacedAndQuotesInThePathStoredExactly)
 {
     UsePath(L"C:\\Users\\O'Brien's tools\\KorvaneShellExt.dll");
-    registry.CreatePath(RegRoot::ClassesRoot, kClassKey + L"\\Stale");
-    registry.CreatePath(RegRoot::ClassesRoot, kHandlerKey + L"\\Stale");
+    registry.CreatePath(kMachine, kClasses + kClassKey + L"\\Stale");
+    registry.CreatePath(kMachine, kClasses + kHandlerKey + L"\\Stale");
     ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kClassKey + L"\\Stale"));
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey + L"\\Stale"));
-    EXPECT_EQ(Text(RegRoot::ClassesRoot, kClassKey + L"\\InprocServer32"), platform.strModule);
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey + L"\\Stale"));
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kHandlerKey + L"\\Stale"));
+    EXPECT_EQ(Text(kMachine, kClasses + kClassKey + L"\\InprocServer32"), platform.strModule);
 }
 
 TEST_F(ModuleRegistration, AFailingScriptIsRolledBackAndStopsBeforeTheTypeLibrary)
 {
-    registry.CreatePath(RegRoot::ClassesRoot, L"*");
-    registry.DenyWrite(RegRoot::ClassesRoot, L"*");
+    registry.CreatePath(kMachine, kClasses + L"*");
+    registry.DenyWrite(kMachine, kClasses + L"*");
     EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
     // The class key was written in the same root block, so the rollback removed it again.
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kClassKey));
-    EXPECT_TRUE(registry.KeyExists(RegRoot::ClassesRoot, L"CLSID"));
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey));
+    EXPECT_TRUE(registry.KeyExists(kMachine, kClasses + L"CLSID"));
     EXPECT_EQ(Count(L"typelib load " + platform.strModule), 0);
 }
 
-struct VersionCase {
-    const char* name;
-    DWORD dwVersion;
-    bool bApproval;
-};
-
-class ApprovalEntry : public ModuleRegistration, public ::testing::WithParamInterface<VersionCase> {};
-
-TEST_P(ApprovalEntry, IsWrittenAndRemovedOnlyOnNt4)
+// Written on every system, the key created when missing; unregistration removes our value only.
+TEST_F(ModuleRegistration, ApprovalEntryIsWrittenEverywhereAndOnlyItsValueRemoved)
 {
-    platform.dwVersion = GetParam().dwVersion;
-    registry.CreatePath(RegRoot::LocalMachine, kApproved);
+    ASSERT_FALSE(registry.KeyExists(RegRoot::LocalMachine, kApproved));
     ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
-    auto value = registry.GetValue(RegRoot::LocalMachine, kApproved, kClsid);
-    EXPECT_EQ(value.has_value(), GetParam().bApproval);
-    if (value) {
-        EXPECT_EQ(value->type, kv::kRegSz);
-        EXPECT_EQ(value->bytes, CMemoryRegistry::StringBytes(L"Korvane Context Menu Handler"));
-    }
-    registry.SetString(RegRoot::LocalMachine, kApproved, kClsid, L"left by someone");
+    EXPECT_EQ(Text(RegRoot::LocalMachine, kApproved, kClsid), L"Korvane Context Menu Handler");
+    const wchar_t kOther[] = L"{00000000-1111-2222-3333-444444444444}";
+    registry.SetString(RegRoot::LocalMachine, kApproved, kOther, L"another handler");
     ASSERT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
-    EXPECT_EQ(registry.GetValue(RegRoot::LocalMachine, kApproved, kClsid).has_value(), !GetParam().bApproval);
+    EXPECT_EQ(registry.ValueNames(RegRoot::LocalMachine, kApproved), std::vector<std::wstring>{kOther});
 }
 
-INSTANTIATE_TEST_SUITE_P(PlatformVersions, ApprovalEntry,
-                         ::testing::Values(VersionCase{"Windows95", 0xC3B60004, false},
-                                           VersionCase{"Windows98", 0xC0000A04, false},
-                                           VersionCase{"WindowsMe", 0xC0005A04, false},
-                                           VersionCase{"Nt40", 0x05650004, true},
-                                           VersionCase{"Windows2000", 0x08930005, false},
-                                           VersionCase{"Windows7", 0x1DB10106, false}),
-                         [](const ::testing::TestParamInfo<VersionCase>& info) { return info.param.name; });
-
-TEST_F(ModuleRegistration, Nt4WithoutWritableApprovalKeyRegistersNothing)
+TEST_F(ModuleRegistration, WithoutAWritableApprovalKeyNothingIsRegistered)
 {
-    platform.dwVersion = 0x05650004;
-    EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), E_ACCESSDENIED); // the key is not created
     registry.CreatePath(RegRoot::LocalMachine, kApproved);
     registry.DenyWrite(RegRoot::LocalMachine, kApproved);
     EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), E_ACCESSDENIED);
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kClassKey));
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey));
     EXPECT_EQ(Count(L"typelib load " + platform.strModule), 0);
     EXPECT_EQ(registry.OpenHandleCount(), 0u);
 }
 
-TEST_F(ModuleRegistration, ApprovalWrittenBeforeAFailingScriptStays)
+// A failure in a later class's script takes back the classes before it and the approval entry.
+TEST_F(ModuleRegistration, AFailingLaterClassTakesBackEverythingWrittenBeforeIt)
 {
-    platform.dwVersion = 0x05650004;
-    registry.CreatePath(RegRoot::LocalMachine, kApproved);
-    registry.CreatePath(RegRoot::ClassesRoot, L"*");
-    registry.DenyWrite(RegRoot::ClassesRoot, L"*");
+    const std::wstring strCommandKey = L"CLSID\\{606485C3-F299-4A73-BD61-41773E2170D3}";
+    registry.CreatePath(kMachine, kClasses + strCommandKey);
+    registry.DenyWrite(kMachine, kClasses + strCommandKey);
     EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
-    EXPECT_TRUE(registry.GetValue(RegRoot::LocalMachine, kApproved, kClsid).has_value());
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey));
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kHandlerKey));
+    EXPECT_FALSE(registry.GetValue(RegRoot::LocalMachine, kApproved, kClsid).has_value());
+    EXPECT_EQ(Count(L"typelib load " + platform.strModule), 0);
+    EXPECT_EQ(log.back(), L"notify assocchanged");
 }
 
 TEST_F(ModuleRegistration, ModuleNamesThatDoNotFitOrCannotBeReadAreReported)
@@ -211,81 +199,125 @@ TEST_F(ModuleRegistration, TypeLibraryFallsBackToTheTlbFileBesideTheModule)
     EXPECT_EQ(g_ShellExtModule.RegisterTypeLib(), E_FAIL);
 }
 
-TEST_F(ModuleRegistration, ATypeLibraryThatFailsTakesBackTheClassesItFollows)
+TEST_F(ModuleRegistration, ATypeLibraryThatFailsTakesBackTheClassesAndItsOwnHalfRegistration)
 {
     typeLibs.hrRegister = TYPE_E_REGISTRYACCESS;
     EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), TYPE_E_REGISTRYACCESS);
+    // Removed although a lookup would not find it registered.
+    EXPECT_EQ(Count(L"typelib unregister"), 1);
+    EXPECT_FALSE(registry.GetValue(RegRoot::LocalMachine, kApproved, kClsid).has_value());
     for (const std::wstring& strKey : ClassKeysOfTheTable())
-        EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, strKey)) << strKey;
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey));
-    EXPECT_TRUE(registry.KeyExists(RegRoot::ClassesRoot, L"*\\ShellEx\\ContextMenuHandlers")); // NoRemove
+        EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + strKey)) << strKey;
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kHandlerKey));
+    EXPECT_TRUE(registry.KeyExists(kMachine, kClasses + L"*\\ShellEx\\ContextMenuHandlers")); // NoRemove
 }
 
 // 64-bit Windows keeps one handler key and one type library for both builds; the 32-bit build's
-// class lies in the 32-bit view, which this 64-bit build reaches through KEY_WOW64_32KEY.
-TEST_F(ModuleRegistration, SharedKeysStayWhileTheOtherBitnessIsRegistered)
+// class lies in the 32-bit view of the machine's classes, which this 64-bit build reaches through
+// KEY_WOW64_32KEY. The interface keys are kept per view, so this build's own go in any case.
+TEST_F(ModuleRegistration, SharedKeysStayOnlyWhileTheOtherBitnessIsRegistered)
 {
-    ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
-    const std::wstring strOtherClass = L"Wow6432Node\\" + kClassKey + L"\\InprocServer32";
+    const std::wstring strOtherServer = L"Wow6432Node\\" + kClassKey + L"\\InprocServer32";
     const std::wstring strOtherDll = L"C:\\Program Files (x86)\\Korvane\\KorvaneShellExt.dll";
-    registry.SetString(RegRoot::ClassesRoot, strOtherClass, L"", strOtherDll);
-    log.clear();
-    ASSERT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kClassKey));
-    EXPECT_EQ(Text(RegRoot::ClassesRoot, kHandlerKey), kClsid);
-    EXPECT_EQ(Count(L"typelib unregister"), 0);
+    const std::wstring strDeletedDll = L"C:\\Deleted\\KorvaneShellExt.dll";
+    platform.missingFiles = {strDeletedDll};
+    wchar_t szIid[40], szLibId[40];
+    ::StringFromGUID2(IID_IKorvaneShellExt, szIid, 40);
+    ::StringFromGUID2(LIBID_ShellExtLib, szLibId, 40);
+    const std::wstring strInterface = kClasses + L"Interface\\" + szIid;
+    const std::wstring strForeignInterface = kClasses + L"Interface\\{00000000-1111-2222-3333-444444444444}";
+    const RegRoot kHklm = RegRoot::LocalMachine;
+    struct Case {
+        const char* name;
+        RegRoot root;           // where the other build's class is planted
+        std::wstring strPrefix; // the path there, before strOtherServer
+        std::wstring strServer; // the server file it names
+        DWORD dwOtherView;
+        bool bKept;
+    } cases[] = {
+        {"its file deleted", kHklm, kClasses, strDeletedDll, KEY_WOW64_32KEY, false},
+        {"in the merged view only", RegRoot::ClassesRoot, L"", strOtherDll, KEY_WOW64_32KEY, false},
+        {"view shows this module", kHklm, kClasses, platform.strModule, KEY_WOW64_32KEY, false},
+        {"no other view", kHklm, kClasses, strOtherDll, 0, false},
+        // Last: its failing registration leaves a key that refuses writes.
+        {"other build registered", kHklm, kClasses, strOtherDll, KEY_WOW64_32KEY, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform.dwOtherView = c.dwOtherView;
+        ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
+        registry.SetString(c.root, c.strPrefix + strOtherServer, L"", c.strServer);
+        registry.SetString(kHklm, strInterface + L"\\TypeLib", L"", szLibId);
+        registry.SetString(kHklm, strForeignInterface + L"\\TypeLib", L"", szLibId + std::wstring(L"x"));
+        log.clear();
+        ASSERT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
+        EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey));
+        EXPECT_EQ(registry.KeyExists(kMachine, kClasses + kHandlerKey), c.bKept);
+        EXPECT_EQ(Count(L"typelib unregister"), c.bKept ? 0 : 1);
+        if (c.bKept) {
+            EXPECT_FALSE(registry.KeyExists(kHklm, strInterface));
+            EXPECT_TRUE(registry.KeyExists(kHklm, strForeignInterface));
 
-    // A failed registration's clean-up keeps them too.
-    typeLibs.hrRegister = TYPE_E_REGISTRYACCESS;
-    EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), TYPE_E_REGISTRYACCESS);
-    EXPECT_EQ(Text(RegRoot::ClassesRoot, kHandlerKey), kClsid);
-    typeLibs.hrRegister = S_OK;
-
-    // The last build to go takes them. A view that is not kept apart shows this module's own class,
-    // which is no other build.
-    ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
-    registry.SetString(RegRoot::ClassesRoot, strOtherClass, L"", platform.strModule);
-    ASSERT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey));
-    EXPECT_EQ(log.back(), L"typelib unregister");
-
-    // Where there is no other view (32-bit Windows) nothing is kept for it.
-    platform.dwOtherView = 0;
-    ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
-    registry.SetString(RegRoot::ClassesRoot, strOtherClass, L"", strOtherDll);
-    ASSERT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey));
+            // A failing registration's clean-up keeps them too.
+            registry.CreatePath(kMachine, kClasses + L"CLSID\\{606485C3-F299-4A73-BD61-41773E2170D3}");
+            registry.DenyWrite(kMachine, kClasses + L"CLSID\\{606485C3-F299-4A73-BD61-41773E2170D3}");
+            EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+            EXPECT_EQ(Text(kMachine, kClasses + kHandlerKey), kClsid);
+            EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey));
+        }
+        registry.DeleteKey(kv::RootKey(c.root), (c.strPrefix + strOtherServer).c_str());
+    }
 }
 
 TEST_F(ModuleRegistration, PerUserRegistrationWritesOnlyTheUsersClassesAndRemovesExactlyThat)
 {
-    platform.dwVersion = 0x05650004; // NT 4.0, where the machine-wide registration writes an approval entry
     registry.CreatePath(RegRoot::LocalMachine, kApproved);
     ASSERT_EQ(g_ShellExtModule.Install(TRUE, L"user"), S_OK);
     for (const std::wstring& strKey : ClassKeysOfTheTable()) {
-        EXPECT_EQ(Text(RegRoot::CurrentUser, kUserClasses + strKey + L"\\InprocServer32"), platform.strModule);
-        EXPECT_EQ(Text(RegRoot::CurrentUser, kUserClasses + strKey + L"\\InprocServer32", L"ThreadingModel"),
+        EXPECT_EQ(Text(RegRoot::CurrentUser, kClasses + strKey + L"\\InprocServer32"), platform.strModule);
+        EXPECT_EQ(Text(RegRoot::CurrentUser, kClasses + strKey + L"\\InprocServer32", L"ThreadingModel"),
                   L"Apartment");
-        EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, strKey)) << strKey;
+        EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + strKey)) << strKey;
     }
-    EXPECT_EQ(Text(RegRoot::CurrentUser, kUserClasses + kHandlerKey), kClsid);
-    EXPECT_FALSE(registry.KeyExists(RegRoot::ClassesRoot, kHandlerKey));
+    EXPECT_EQ(Text(RegRoot::CurrentUser, kClasses + kHandlerKey), kClsid);
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kHandlerKey));
     EXPECT_TRUE(registry.ValueNames(RegRoot::LocalMachine, kApproved).empty());
-    EXPECT_EQ(log.back(), L"typelib register " + platform.strModule + L" help C:\\Program Files\\Korvane\\ for user");
+    EXPECT_EQ(
+        Count(L"typelib register " + platform.strModule + L" help C:\\Program Files\\Korvane\\ for user"), 1);
+    EXPECT_EQ(log.back(), L"notify assocchanged");
 
+    log.clear();
     ASSERT_EQ(g_ShellExtModule.Install(FALSE, L"USER"), S_OK);
-    EXPECT_EQ(log.back(), L"typelib unregister for user");
-    EXPECT_FALSE(registry.KeyExists(RegRoot::CurrentUser, kUserClasses + kClassKey));
-    EXPECT_FALSE(registry.KeyExists(RegRoot::CurrentUser, kUserClasses + kHandlerKey));
-    EXPECT_TRUE(registry.KeyExists(RegRoot::CurrentUser, kUserClasses + L"*\\ShellEx\\ContextMenuHandlers"));
+    EXPECT_EQ(Count(L"typelib unregister for user"), 1);
+    EXPECT_EQ(log.back(), L"notify assocchanged");
+    EXPECT_FALSE(registry.KeyExists(RegRoot::CurrentUser, kClasses + kClassKey));
+    EXPECT_FALSE(registry.KeyExists(RegRoot::CurrentUser, kClasses + kHandlerKey));
+    EXPECT_TRUE(registry.KeyExists(RegRoot::CurrentUser, kClasses + L"*\\ShellEx\\ContextMenuHandlers"));
     EXPECT_EQ(g_ShellExtModule.Install(FALSE, L"user"), S_OK); // nothing left: still success
 
     // A failing registration is rolled back in the user's classes as in the machine's.
-    registry.CreatePath(RegRoot::CurrentUser, kUserClasses + L"*");
-    registry.DenyWrite(RegRoot::CurrentUser, kUserClasses + L"*");
+    registry.CreatePath(RegRoot::CurrentUser, kClasses + L"*");
+    registry.DenyWrite(RegRoot::CurrentUser, kClasses + L"*");
     EXPECT_EQ(g_ShellExtModule.Install(TRUE, L"user"), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
-    EXPECT_FALSE(registry.KeyExists(RegRoot::CurrentUser, kUserClasses + kClassKey));
-    EXPECT_TRUE(registry.KeyExists(RegRoot::CurrentUser, kUserClasses + L"CLSID"));
+    EXPECT_FALSE(registry.KeyExists(RegRoot::CurrentUser, kClasses + kClassKey));
+    EXPECT_TRUE(registry.KeyExists(RegRoot::CurrentUser, kClasses + L"CLSID"));
+}
+
+// On Windows a value written through HKCR lands in the user's classes wherever the user has the
+// key: the machine-wide registration writes the machine's classes by name, beside and apart from
+// a per-user registration of the same user.
+TEST_F(ModuleRegistration, MachineWideRegistrationLeavesAPerUserOneAlone)
+{
+    ASSERT_EQ(g_ShellExtModule.Install(TRUE, L"user"), S_OK);
+    ASSERT_EQ(g_ShellExtModule.RegisterWithApproval(), S_OK);
+    for (const std::wstring& strKey : ClassKeysOfTheTable())
+        EXPECT_EQ(Text(kMachine, kClasses + strKey + L"\\InprocServer32"), platform.strModule) << strKey;
+    EXPECT_EQ(Text(kMachine, kClasses + kHandlerKey), kClsid);
+
+    ASSERT_EQ(g_ShellExtModule.UnregisterWithApproval(), S_OK);
+    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey));
+    EXPECT_EQ(Text(RegRoot::CurrentUser, kClasses + kClassKey + L"\\InprocServer32"), platform.strModule);
+    EXPECT_EQ(Text(RegRoot::CurrentUser, kClasses + kHandlerKey), kClsid);
 }
 
 TEST_F(ModuleRegistration, InstallWithAnyOtherCommandTextChangesNothing)
