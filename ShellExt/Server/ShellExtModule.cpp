@@ -391,11 +391,12 @@ HRESULT CShellExtModule::RegisterWithApproval()
     {
         IRegistryPlatform& registry = Registry();
         CPlatformKey key(registry);
-        if (registry.CreateKey(kv::RootKey(kv::RegRoot::LocalMachine), kApprovedKey, kv::kKeySetValue,
-                               key.Put()) != 0)
-            return E_ACCESSDENIED;
-        if (registry.SetValue(key.Get(), kClassIdText, kv::kRegSz, kClassName, sizeof(kClassName)) != 0)
-            return E_ACCESSDENIED;
+        long lError =
+            registry.CreateKey(kv::RootKey(kv::RegRoot::LocalMachine), kApprovedKey, kv::kKeySetValue, key.Put());
+        if (lError == 0)
+            lError = registry.SetValue(key.Get(), kClassIdText, kv::kRegSz, kClassName, sizeof(kClassName));
+        if (lError != 0)
+            return HRESULT_FROM_WIN32(static_cast<unsigned long>(lError));
     }
     const HRESULT hr = RegisterServer(TRUE);
     if (FAILED(hr))
