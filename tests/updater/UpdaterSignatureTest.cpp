@@ -89,9 +89,10 @@ protected:
 
 TEST_F(SignedInstaller, OfItsPublisherUnderARenewedCertificateIsOfferedAndStarted)
 {
-    // Renewed as it was; renewed with its names in another string encoding; an extended-validation
-    // certificate of the same organisation.
-    for (const char* pszInstaller : {"installer-good.exe", "installer-printable.exe", "installer-ev.exe"}) {
+    // Renewed as it was; renewed with its names in another string encoding, or in other case; an
+    // extended-validation certificate of the same organisation. All of a newer release.
+    for (const char* pszInstaller :
+         {"installer-good.exe", "installer-printable.exe", "installer-case.exe", "installer-ev.exe"}) {
         SCOPED_TRACE(pszInstaller);
         ResetRun();
         const std::string strInstaller = Serve(pszInstaller);
@@ -101,12 +102,14 @@ TEST_F(SignedInstaller, OfItsPublisherUnderARenewedCertificateIsOfferedAndStarte
     }
 }
 
-TEST_F(SignedInstaller, NotOfItsPublisherEndsTheRunLikeAFailedDownload)
+TEST_F(SignedInstaller, NotOfItsPublisherOrNotNewerEndsTheRunLikeAFailedDownload)
 {
     // Flipped: the hash no longer matches. Spoof: the publisher's very subject, from a root the
-    // system does not trust, which only the chain's own check catches.
+    // system does not trust, which only the chain's own check catches. Then the publisher's own
+    // signature on an older release, on the updater's own release, and on a file of no release.
     for (const char* pszInstaller :
-         {"installer-flipped.exe", "installer-unsigned.exe", "installer-other.exe", "installer-spoof.exe"}) {
+         {"installer-flipped.exe", "installer-unsigned.exe", "installer-other.exe", "installer-spoof.exe",
+          "installer-older.exe", "installer-equal.exe", "installer-noversion.exe"}) {
         SCOPED_TRACE(pszInstaller);
         ResetRun();
         Serve(pszInstaller);
@@ -146,14 +149,19 @@ TEST_F(SignedInstaller, HeldOpenForWritingByAnotherProgramAtTheClickIsDeletedAnd
     ExpectEndedWithNothingLeft(updater);
 }
 
-TEST_F(SignedInstaller, OfItsPublisherIsRefusedByAnUpdaterWhoseOwnSignatureIsNotTrusted)
+TEST_F(SignedInstaller, OfItsPublisherIsRefusedByAnUpdaterWhoseOwnSignatureIsThereButNotGood)
 {
-    // Signed, but through a root the system does not trust: no publisher to compare with.
-    Serve("installer-good.exe");
-    const std::string strUpdater = SigningFile("kvupdate-untrusted.exe");
-    CUpdaterProcess updater(m_server.GetPort(), nullptr, strUpdater.c_str());
-    ExpectEndedWithNothingLeft(updater);
-    EXPECT_EQ("", ReadUpdateReadyValue());
+    // Signed through a root the system does not trust; signed, its PKCS#7 garbled; signed, its
+    // certificate table's length cut (which WinVerifyTrust answers as no signature at all).
+    for (const char* pszUpdater : {"kvupdate-untrusted.exe", "kvupdate-garbled.exe", "kvupdate-cut.exe"}) {
+        SCOPED_TRACE(pszUpdater);
+        ResetRun();
+        Serve("installer-good.exe");
+        const std::string strUpdater = SigningFile(pszUpdater);
+        CUpdaterProcess updater(m_server.GetPort(), nullptr, strUpdater.c_str());
+        ExpectEndedWithNothingLeft(updater);
+        EXPECT_EQ("", ReadUpdateReadyValue());
+    }
 }
 
 TEST_F(SignedInstaller, IsNotCheckedByAnUnsignedUpdater)
