@@ -15,3 +15,18 @@ inline std::wstring AnsiToWide(LPCSTR lpszText)
     text.resize(static_cast<size_t>(cch - 1));
     return text;
 }
+
+// The text in the system code page, characters it lacks replaced as the system replaces them. May
+// throw std::bad_alloc.
+inline std::string WideToAnsi(const std::wstring& strText)
+{
+    if (strText.empty())
+        return {};
+    int cb = ::WideCharToMultiByte(CP_ACP, 0, strText.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (cb <= 0)
+        return {};
+    std::string text(static_cast<size_t>(cb), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, strText.c_str(), -1, &text[0], cb, nullptr, nullptr);
+    text.resize(static_cast<size_t>(cb - 1));
+    return text;
+}

@@ -22,10 +22,11 @@ bool GetStartDirectory(char (&szDirectory)[MAX_PATH])
     return nLength > 0 && nLength < MAX_PATH;
 }
 
-bool RemoveEntry(const std::wstring& strPath, DWORD dwAttributes);
+bool RemoveEntry(const std::wstring& strPath, DWORD dwAttributes, std::wstring& strInTheWay);
 
-// Empties the folder; the names kept (the installer's) only at its top.
-bool EmptyFolder(const std::wstring& strFolder, const std::wstring& strKeep)
+// Empties the folder; the names kept (the installer's) only at its top. strInTheWay takes the
+// first entry that stays.
+bool EmptyFolder(const std::wstring& strFolder, const std::wstring& strKeep, std::wstring& strInTheWay)
 {
     WIN32_FIND_DATAW found = {};
     CUniqueFind find(::FindFirstFileW((strFolder + L"\\*").c_str(), &found));
@@ -39,22 +40,42 @@ bool EmptyFolder(const std::wstring& strFolder, const std::wstring& strKeep)
             ::CompareStringOrdinal(found.cFileName, -1, strKeep.c_str(), -1, TRUE) == CSTR_EQUAL)
             continue;
         // Whatever stays, the rest still goes: the caller refuses the start either way.
-        if (!RemoveEntry(strFolder + L"\\" + found.cFileName, found.dwFileAttributes))
+        if (!RemoveEntry(strFolder + L"\\" + found.cFileName, found.dwFileAttributes, strInTheWay))
             bAllRemoved = false;
     } while (::FindNextFileW(find.Get(), &found));
     return bAllRemoved && ::GetLastError() == ERROR_NO_MORE_FILES;
 }
 
-bool RemoveEntry(const std::wstring& strPath, DWORD dwAttributes)
+bool RemoveEntry(const std::wstring& strPath, DWORD dwAttributes, std::wstring& strInTheWay)
 {
     if (dwAttributes & FILE_ATTRIBUTE_READONLY)
         ::SetFileAttributesW(strPath.c_str(), dwAttributes & ~FILE_ATTRIBUTE_READONLY);
-    if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return ::DeleteFileW(strPath.c_str()) != FALSE;
-    // A junction or a symbolic link to a folder goes as the link: what it points to is not ours.
-    if (!(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !EmptyFolder(strPath, std::wstring()))
-        return false;
-    return ::RemoveDirectoryW(strPath.c_str()) != FALSE;
+    bool bRemoved = false;
+    if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        bRemoved = ::DeleteFileW(strPath.c_str()) != FALSE;
+    } else if (!(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+               !EmptyFolder(strPath, std::wstring(), strInTheWay)) {
+        return false; // what stayed inside is the one named
+    } else {
+        // A junction or a symbolic link to a folder goes as the link: what it points to is not ours.
+        bRemoved = ::RemoveDirectoryW(strPath.c_str()) != FALSE;
+    }
+    if (!bRemoved && strInTheWay.empty())
+        strInTheWay = strPath;
+    return bRemoved;
+}
+
+// Where the path's folders begin: after "X:\" or after "\\server\share\"; 0 for any other form.
+size_t RootLength(const std::wstring& strPath)
+{
+    if (strPath.size() > 3 && strPath[1] == L':' && strPath[2] == L'\\')
+        return 3;
+    if (strPath.compare(0, 2, L"\\\\") != 0 || strPath.compare(0, 4, L"\\\\?\\") == 0 ||
+        strPath.compare(0, 4, L"\\\\.\\") == 0)
+        return 0;
+    size_t nShare = strPath.find(L'\\', 2);
+    size_t nRest = nShare == std::wstring::npos ? nShare : strPath.find(L'\\', nShare + 1);
+    return nRest == std::wstring::npos || nShare == 2 || nRest == nShare + 1 ? 0 : nRest + 1;
 }
 
 // The shell may hand an execute to COM objects, so the calling thread needs COM while it runs.
@@ -135,15 +156,57 @@ BOOL StartInstallerProcess(HWND hwndOwner, LPCSTR lpszPath)
                                                         : FALSE;
 }
 
-BOOL RemoveAllButInstaller(LPCSTR lpszPath)
+BOOL RemoveAllButInstaller(LPCSTR lpszPath, std::wstring* pstrInTheWay)
 {
     try {
+        if (pstrInTheWay)
+            pstrInTheWay->clear();
         const std::wstring strPath = lpszPath ? AnsiToWide(lpszPath) : std::wstring();
         size_t nSlash = strPath.find_last_of(L'\\');
         if (nSlash == std::wstring::npos || nSlash == 0 || nSlash + 1 == strPath.size())
             return FALSE;
-        return EmptyFolder(strPath.substr(0, nSlash), strPath.substr(nSlash + 1)) ? TRUE : FALSE;
+        std::wstring strInTheWay;
+        if (EmptyFolder(strPath.substr(0, nSlash), strPath.substr(nSlash + 1), strInTheWay))
+            return TRUE;
+        if (pstrInTheWay)
+            pstrInTheWay->swap(strInTheWay);
+        return FALSE;
     } catch (...) {
         return FALSE; // no memory for a path: nothing is known to be gone
+    }
+}
+
+BOOL IsLinkFreePathTo(LPCSTR lpszPath, HANDLE hHeld)
+{
+    try {
+        BY_HANDLE_FILE_INFORMATION held = {}, named = {};
+        if (!hHeld || hHeld == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(hHeld, &held))
+            return FALSE;
+        const std::wstring strPath = lpszPath ? AnsiToWide(lpszPath) : std::wstring();
+        const size_t nRoot = RootLength(strPath);
+        if (nRoot == 0 || nRoot >= strPath.size())
+            return FALSE;
+        // Each folder below the root, then the installer itself.
+        for (size_t nEnd = strPath.find(L'\\', nRoot);; nEnd = strPath.find(L'\\', nEnd + 1)) {
+            const DWORD dwAttributes = ::GetFileAttributesW(strPath.substr(0, nEnd).c_str());
+            if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                return FALSE;
+            if (nEnd == std::wstring::npos)
+                break;
+        }
+        // A link on the way when the file was opened, gone since, would leave the path naming
+        // another file than the one checked.
+        CUniqueFileHandle file(::CreateFileW(strPath.c_str(), FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!file || !::GetFileInformationByHandle(file.Get(), &named))
+            return FALSE;
+        return held.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+                       held.nFileIndexHigh == named.nFileIndexHigh &&
+                       held.nFileIndexLow == named.nFileIndexLow
+                   ? TRUE
+                   : FALSE;
+    } catch (...) {
+        return FALSE;
     }
 }

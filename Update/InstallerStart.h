@@ -3,6 +3,7 @@
 // administrator rights, and never waits for it.
 #include <windows.h>
 #include <shellapi.h> // after windows.h, which it needs
+#include <string>
 
 #ifndef ERROR_ELEVATION_REQUIRED
 #define ERROR_ELEVATION_REQUIRED 740L // winerror.h of Windows SDKs; missing from mingw-w64's
@@ -16,8 +17,15 @@ BOOL StartInstallerProcess(HWND hwndOwner, LPCSTR lpszPath);
 // Removes everything but the installer from the installer's folder, which any program of the user
 // can write: an elevated installer would load a DLL planted beside it (Windows searches a
 // program's own folder first). Links found there are removed, never followed. FALSE when something
-// could not be removed.
-BOOL RemoveAllButInstaller(LPCSTR lpszPath);
+// could not be removed; pstrInTheWay (may be NULL) then holds the full path of the first entry
+// that stayed, or is empty when the folder itself could not be read.
+BOOL RemoveAllButInstaller(LPCSTR lpszPath, std::wstring* pstrInTheWay = nullptr);
+
+// TRUE when the path names the file held open (hHeld) and neither it nor any folder above it is a
+// reparse point (a junction, a symbolic link, a mount point). A link the user's programs can turn
+// elsewhere would let the path that was checked name another file, or another folder to empty, by
+// the time of the start; real folders above a file held open cannot be renamed or removed.
+BOOL IsLinkFreePathTo(LPCSTR lpszPath, HANDLE hHeld);
 
 // Where the starts go to the platform: CreateProcessA and ShellExecuteExA, unless a test puts
 // others in their place (Windows' elevation prompt cannot be produced where the tests run).

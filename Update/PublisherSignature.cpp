@@ -2,6 +2,8 @@
 #include <softpub.h>
 #include <wincrypt.h>
 #include <wintrust.h>
+#include <algorithm>
+#include <cstddef>
 #include "AnsiText.h"
 #include "UniqueHandle.h"
 
@@ -71,9 +73,33 @@ bool IsTextValue(DWORD dwValueType)
            dwValueType != CERT_RDN_OCTET_STRING;
 }
 
+bool IsSameNames(const std::vector<std::wstring>& a, const std::vector<std::wstring>& b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](const std::wstring& x, const std::wstring& y) {
+               // Names decoded from a certificate are far below INT_MAX characters.
+               return ::CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(),
+                                             static_cast<int>(y.size()), TRUE) == CSTR_EQUAL;
+           });
+}
+
+// Reads exactly cb bytes at ullOffset, never past the file's end.
+bool ReadAt(HANDLE hFile, ULONGLONG ullFileSize, ULONGLONG ullOffset, void* pBuffer, DWORD cb)
+{
+    if (ullOffset > ullFileSize || cb > ullFileSize - ullOffset)
+        return false;
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(ullOffset);
+    at.OffsetHigh = static_cast<DWORD>(ullOffset >> 32);
+    DWORD cbRead = 0;
+    return ::ReadFile(hFile, pBuffer, cb, &cbRead, &at) && cbRead == cb;
+}
+
 struct COwnSigner {
     HRESULT hr = E_FAIL;
+    bool bSigned = false;
     CPublisherName publisher;
+    ULONGLONG ullVersion = 0;
 };
 
 COwnSigner ReadOwnSigner(RevocationRetrieval retrieval)
@@ -97,7 +123,26 @@ COwnSigner ReadOwnSigner(RevocationRetrieval retrieval)
         }
         path.resize(path.size() * 2);
     }
-    own.hr = VerifyAuthenticodeSigner(path.c_str(), nullptr, retrieval, own.publisher);
+    CUniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        own.hr = HRESULT_FROM_WIN32(::GetLastError());
+        return own;
+    }
+    // Only a file without any signature is an unsigned build. A signature that is there but
+    // damaged, unreadable or untrusted answers like a missing one from WinVerifyTrust
+    // (TRUST_E_NOSIGNATURE for a cut certificate table), and must refuse, not wave through.
+    own.hr = ReadImageHasCertificateTable(file.Get(), own.bSigned);
+    if (FAILED(own.hr) || !own.bSigned)
+        return own;
+    LARGE_INTEGER start = {};
+    if (!::SetFilePointerEx(file.Get(), start, nullptr, FILE_BEGIN)) {
+        own.hr = HRESULT_FROM_WIN32(::GetLastError());
+        return own;
+    }
+    own.hr = VerifyAuthenticodeSigner(path.c_str(), file.Get(), retrieval, own.publisher);
+    if (SUCCEEDED(own.hr))
+        own.hr = ReadProductVersion(path.c_str(), own.ullVersion);
     return own;
 }
 
@@ -109,6 +154,85 @@ const COwnSigner& OwnSigner(RevocationRetrieval retrieval)
     return own;
 }
 } // namespace
+
+bool IsSamePublisher(const CPublisherName& a, const CPublisherName& b)
+{
+    return IsSameNames(a.vecOrganization, b.vecOrganization) &&
+           IsSameNames(a.vecCommonName, b.vecCommonName) &&
+           (a.vecCountry.empty() || b.vecCountry.empty() || IsSameNames(a.vecCountry, b.vecCountry));
+}
+
+HRESULT ReadImageHasCertificateTable(HANDLE hFile, bool& bSigned) noexcept
+{
+    bSigned = false;
+    LARGE_INTEGER size = {};
+    if (!hFile || hFile == INVALID_HANDLE_VALUE || !::GetFileSizeEx(hFile, &size) || size.QuadPart < 0)
+        return E_HANDLE;
+    const ULONGLONG ullSize = static_cast<ULONGLONG>(size.QuadPart);
+    IMAGE_DOS_HEADER dos = {};
+    if (!ReadAt(hFile, ullSize, 0, &dos, sizeof(dos)) || dos.e_magic != IMAGE_DOS_SIGNATURE ||
+        dos.e_lfanew < 0)
+        return HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT);
+    const ULONGLONG ullNt = static_cast<ULONGLONG>(dos.e_lfanew);
+    DWORD dwPeSignature = 0;
+    IMAGE_FILE_HEADER header = {};
+    WORD wMagic = 0;
+    const ULONGLONG ullOptional = ullNt + sizeof(DWORD) + sizeof(IMAGE_FILE_HEADER);
+    if (!ReadAt(hFile, ullSize, ullNt, &dwPeSignature, sizeof(dwPeSignature)) ||
+        dwPeSignature != IMAGE_NT_SIGNATURE ||
+        !ReadAt(hFile, ullSize, ullNt + sizeof(DWORD), &header, sizeof(header)) ||
+        !ReadAt(hFile, ullSize, ullOptional, &wMagic, sizeof(wMagic)))
+        return HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT);
+
+    size_t nCountAt = 0, nDirectoriesAt = 0;
+    if (wMagic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
+        nCountAt = offsetof(IMAGE_OPTIONAL_HEADER32, NumberOfRvaAndSizes);
+        nDirectoriesAt = offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory);
+    } else if (wMagic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+        nCountAt = offsetof(IMAGE_OPTIONAL_HEADER64, NumberOfRvaAndSizes);
+        nDirectoriesAt = offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory);
+    } else {
+        return HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT);
+    }
+    DWORD dwDirectories = 0;
+    if (nCountAt + sizeof(DWORD) > header.SizeOfOptionalHeader ||
+        !ReadAt(hFile, ullSize, ullOptional + nCountAt, &dwDirectories, sizeof(dwDirectories)))
+        return HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT);
+    if (dwDirectories <= IMAGE_DIRECTORY_ENTRY_SECURITY)
+        return S_OK; // the image has no security entry at all
+    const size_t nSecurityAt = nDirectoriesAt + IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY);
+    IMAGE_DATA_DIRECTORY security = {};
+    if (nSecurityAt + sizeof(security) > header.SizeOfOptionalHeader ||
+        !ReadAt(hFile, ullSize, ullOptional + nSecurityAt, &security, sizeof(security)))
+        return HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT);
+    // Its address is a file offset. Any entry at all, even one that points nowhere, is a
+    // signature: the verification then refuses it.
+    bSigned = security.VirtualAddress != 0 || security.Size != 0;
+    return S_OK;
+}
+
+HRESULT ReadProductVersion(LPCWSTR pwszFile, ULONGLONG& ullVersion) noexcept
+{
+    ullVersion = 0;
+    try {
+        DWORD dwIgnored = 0;
+        const DWORD cbInfo = ::GetFileVersionInfoSizeW(pwszFile, &dwIgnored);
+        if (cbInfo == 0)
+            return HRESULT_FROM_WIN32(::GetLastError());
+        std::vector<BYTE> info(cbInfo);
+        if (!::GetFileVersionInfoW(pwszFile, 0, cbInfo, info.data()))
+            return HRESULT_FROM_WIN32(::GetLastError());
+        VS_FIXEDFILEINFO* pFixed = nullptr;
+        UINT cbFixed = 0;
+        if (!::VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&pFixed), &cbFixed) || !pFixed ||
+            cbFixed < sizeof(VS_FIXEDFILEINFO) || pFixed->dwSignature != VS_FFI_SIGNATURE)
+            return HRESULT_FROM_WIN32(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        ullVersion = (static_cast<ULONGLONG>(pFixed->dwProductVersionMS) << 32) | pFixed->dwProductVersionLS;
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
 
 HRESULT ReadPublisherName(const CERT_NAME_BLOB& subject, CPublisherName& name)
 {
@@ -129,6 +253,8 @@ HRESULT ReadPublisherName(const CERT_NAME_BLOB& subject, CPublisherName& name)
                 pNames = &name.vecOrganization;
             else if (attr.pszObjId && ::lstrcmpA(attr.pszObjId, szOID_COMMON_NAME) == 0)
                 pNames = &name.vecCommonName;
+            else if (attr.pszObjId && ::lstrcmpA(attr.pszObjId, szOID_COUNTRY_NAME) == 0)
+                pNames = &name.vecCountry;
             if (!pNames)
                 continue;
             if (!IsTextValue(attr.dwValueType))
@@ -205,15 +331,22 @@ BOOL IsSignedByUpdaterPublisher(LPCSTR lpszFile, HANDLE hFile, RevocationRetriev
     try {
         const COwnSigner& own = OwnSigner(retrieval);
         // An unsigned updater is a build without a publisher to compare with: it checks nothing.
-        if (own.hr == TRUST_E_NOSIGNATURE || own.hr == CRYPT_E_NO_MATCH)
+        if (SUCCEEDED(own.hr) && !own.bSigned)
             return TRUE;
         if (FAILED(own.hr) || own.publisher.IsEmpty() || !lpszFile)
             return FALSE;
+        const std::wstring strFile = AnsiToWide(lpszFile);
         CPublisherName publisher;
-        if (FAILED(VerifyAuthenticodeSigner(AnsiToWide(lpszFile).c_str(), hFile, retrieval, publisher)))
+        if (FAILED(VerifyAuthenticodeSigner(strFile.c_str(), hFile, retrieval, publisher)))
             return FALSE;
         // A renewed certificate of the same publisher passes; any other name does not.
-        return publisher == own.publisher ? TRUE : FALSE;
+        if (!IsSamePublisher(publisher, own.publisher))
+            return FALSE;
+        // Read after the signature: the system parses the resources of the publisher's files only.
+        ULONGLONG ullVersion = 0;
+        return SUCCEEDED(ReadProductVersion(strFile.c_str(), ullVersion)) && ullVersion > own.ullVersion
+                   ? TRUE
+                   : FALSE;
     } catch (...) {
         return FALSE;
     }

@@ -13,19 +13,30 @@
 enum class RevocationRetrieval { Network, CacheOnly };
 
 // A signer's publisher as Windows names it to the user ("Verified publisher"): the decoded
-// organisation and common names of its certificate's subject, in their order there. Decoded, so
-// that a renewal whose names are encoded in another string type, or an extended-validation
-// certificate (more attributes around the same names), is the same publisher.
+// organisation and common names of its certificate's subject, in their order there, and its
+// country. Decoded, so that a renewal whose names are encoded in another string type, or an
+// extended-validation certificate (more attributes around the same names), is the same publisher.
 struct CPublisherName {
     std::vector<std::wstring> vecOrganization;
     std::vector<std::wstring> vecCommonName;
+    std::vector<std::wstring> vecCountry;
 
     bool IsEmpty() const { return vecOrganization.empty() && vecCommonName.empty(); }
-    bool operator==(const CPublisherName& other) const
-    {
-        return vecOrganization == other.vecOrganization && vecCommonName == other.vecCommonName;
-    }
 };
+
+// The same publisher as Windows compares names: O and CN are case-insensitive strings, so a
+// renewal that differs only in case is the same; C counts only when both certificates carry one.
+bool IsSamePublisher(const CPublisherName& a, const CPublisherName& b);
+
+// Whether a program image carries a signature at all: a certificate table in the security entry
+// of its optional header's data directories. S_OK with bSigned, or the error when the file cannot
+// be read as an image (which must not pass for unsigned). The file is hostile input: every read
+// is checked against its size.
+HRESULT ReadImageHasCertificateTable(HANDLE hFile, bool& bSigned) noexcept;
+
+// The product version of the file's fixed version information (dwProductVersionMS in the high
+// half), as Windows shows it in the file's properties. S_OK, or the error (no version resource).
+HRESULT ReadProductVersion(LPCWSTR pwszFile, ULONGLONG& ullVersion) noexcept;
 
 // Decodes the names from an encoded subject. S_OK, or the decoding error.
 HRESULT ReadPublisherName(const CERT_NAME_BLOB& subject, CPublisherName& name);
@@ -43,11 +54,13 @@ HRESULT CheckSignerChain(PCCERT_CHAIN_CONTEXT pChain) noexcept;
 HRESULT VerifyAuthenticodeSigner(LPCWSTR pwszFile, HANDLE hFile, RevocationRetrieval retrieval,
                                  CPublisherName& publisher);
 
-// TRUE when the installer may be started: the running updater carries no signature (nothing is
-// checked then), or the installer carries a valid signature by the same publisher as the
-// updater's own. Any other failure, also in reading the updater's own signature, gives FALSE. The
-// updater's publisher is read once per process, with revocation data from the network. hFile is
-// NULL to check the file by its path, or the file open for reading; INVALID_HANDLE_VALUE (it
-// could not be opened) refuses it.
+// TRUE when the installer may be started: the running updater's file carries no certificate table
+// (nothing is checked then), or the installer carries a valid signature by the same publisher as
+// the updater's own and a product version higher than the updater's (timestamped signatures never
+// expire: every older release the maker signed would pass otherwise). A signature of the
+// updater's that is there but cannot be read or verified refuses every installer, as does any
+// other failure. The updater's publisher and version are read once per process, with revocation
+// data from the network. hFile is NULL to check the file by its path, or the file open for
+// reading; INVALID_HANDLE_VALUE (it could not be opened) refuses it.
 BOOL IsSignedByUpdaterPublisher(LPCSTR lpszFile, HANDLE hFile = nullptr,
                                 RevocationRetrieval retrieval = RevocationRetrieval::Network) noexcept;

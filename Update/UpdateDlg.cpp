@@ -1,5 +1,7 @@
 #include "UpdateDlg.h"
 #include <stdexcept>
+#include <string>
+#include "AnsiText.h"
 #include "DC.h"
 #include "InstallerStart.h"
 #include "Module.h"
@@ -285,27 +287,59 @@ void CUpdateDlg::DeleteInstaller()
 
 void CUpdateDlg::OnOK()
 {
-    if (g_bOperationIsFinished == 1) {
-        // The file has waited in a folder the user's programs can write: check it again, and hold
-        // it open meanwhile so that nobody writes, renames or deletes it between check and start
-        // (a file that someone else holds open for writing cannot be held so, and is refused).
-        CUniqueFileHandle installer(::CreateFileA(g_szLocalUpdateFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        // On this thread the check takes revocation data from the cache only: the click must never
-        // wait for the network. Then the folder is emptied of all else, right before the start,
-        // for what lies beside an elevated program may be loaded by it.
-        if (!IsSignedByUpdaterPublisher(g_szLocalUpdateFile, installer.Get(),
-                                        RevocationRetrieval::CacheOnly) ||
-            !RemoveAllButInstaller(g_szLocalUpdateFile)) {
-            installer.Reset();
+    if (g_bOperationIsFinished != 1) {
+        GoToTray();
+        return;
+    }
+    // The file has waited in a folder the user's programs can write: check it again, and hold it
+    // open meanwhile so that nobody writes, renames or deletes it between check and start (a file
+    // that someone else holds open for writing cannot be held so, and is refused).
+    CUniqueFileHandle installer(::CreateFileA(g_szLocalUpdateFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // On this thread the check takes revocation data from the cache only: the click must never
+    // wait for the network.
+    if (!IsSignedByUpdaterPublisher(g_szLocalUpdateFile, installer.Get(), RevocationRetrieval::CacheOnly)) {
+        installer.Reset();
+        DeleteInstaller();
+        EndFromTray();
+        return;
+    }
+    // The emptying and the start go by the path: it must lead to the file just checked, and keep
+    // leading there. Nothing is deleted through a path that may lead elsewhere.
+    if (!IsLinkFreePathTo(g_szLocalUpdateFile, installer.Get())) {
+        installer.Reset();
+        RemoveUpdateReadyValue();
+        EndFromTray();
+        return;
+    }
+    // Emptied of all else right before the start, for what lies beside an elevated program may be
+    // loaded by it.
+    std::wstring strInTheWay;
+    if (!RemoveAllButInstaller(g_szLocalUpdateFile, &strInTheWay)) {
+        installer.Reset();
+        if (strInTheWay.empty()) {
             DeleteInstaller();
             EndFromTray();
-            return;
+        } else {
+            // Another program holds it: the user can close that program and click again.
+            ShowFileInTheWay(strInTheWay);
         }
-        if (StartInstaller())
-            EndFromTray();
-    } else {
-        GoToTray();
+        return;
+    }
+    if (StartInstaller())
+        EndFromTray();
+}
+
+void CUpdateDlg::ShowFileInTheWay(const std::wstring& strFile)
+{
+    try {
+        CString strText;
+        strText.Format("The update cannot be installed while another program uses this file:\n\n%s\n\n"
+                       "Close that program, then click \"Install %s\" again.",
+                       WideToAnsi(strFile).c_str(), m_strProduct.GetString());
+        AfxMessageBox(strText, MB_OK);
+    } catch (...) {
+        // No memory for the text: the installer stays, and the next click tries again.
     }
 }
 

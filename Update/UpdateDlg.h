@@ -2,6 +2,7 @@
 // The updater's progress dialog: starts the download worker, hides in the notification area while
 // it runs, shows its reports in the label, the bar and the icon's tip, and hands over to the
 // installer once the download is complete.
+#include <string>
 #include "Button.h"
 #include "Dialog.h"
 #include "EMProgressCtrl.h"
@@ -58,6 +59,8 @@ private:
     // Removes the icon and ends the dialog; from here on the worker's reports are refused.
     void EndUpdater();
     BOOL StartInstaller();
+    // Tells the user which file beside the installer another program keeps from being removed.
+    void ShowFileInTheWay(const std::wstring& strFile);
     void DeleteInstaller();
     BOOL ShowTrayIcon();
     // 1 when the report was shown, 0 when it was refused.

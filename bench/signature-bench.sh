@@ -10,8 +10,9 @@ signing="$build/bench/signing"
 bash "$root/tests/support/make-signed-installers.sh" "$signing" "$build/Update/kvupdate.exe" \
   "$build/tests/support/kvrecorder.exe" "$build/tests/support/kvtrustroot.exe" "$root/scripts/winerun"
 cd "$signing"
-# The stand-in with 10 MiB of data behind its sections, all of it under the signature's hash.
-cp "$build/tests/support/kvrecorder.exe" big.exe
+# The stand-in, as a newer release than the product, with 10 MiB of data behind its sections, all
+# of it under the signature's hash.
+cp "$build/tests/support/kvrecorder-newer.exe" big.exe
 head -c $((10 << 20)) /dev/urandom >>big.exe
 rm -f installer-10mib.exe signature_bench.exe
 osslsigncode sign -certs certs/publisher.pem -key certs/publisher.key -h sha256 -n "Korvane Setup" \

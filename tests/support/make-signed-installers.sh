@@ -6,10 +6,14 @@
 # Also, from the trusted root: the publisher's names in another string encoding, an extended-validation
 # style subject of the publisher, another organisation under the publisher's common name, and one
 # whose revocation list is out of reach (its address a closed local port).
+# Installers are the stand-in as a newer release than the product (kvrecorder-newer.exe beside
+# KVRECORDER_EXE) unless named for another release: older, equal, or without a version resource.
+# Also the signed kvupdate.exe with its signature damaged in two ways, the table still there.
 # The trusted root is added to the ROOT store of the build tree's wine prefix, nowhere else.
 # Usage: make-signed-installers.sh OUT_DIR KVUPDATE_EXE KVRECORDER_EXE KVTRUSTROOT_EXE WINERUN [OPENSSL OSSLSIGNCODE]
 set -euo pipefail
 out=$1 kvupdate=$(realpath "$2") recorder=$(realpath "$3") trustroot=$(realpath "$4") winerun=$(realpath "$5")
+recorders=$(dirname "$recorder") newer=$(dirname "$recorder")/kvrecorder-newer.exe
 openssl=${6:-openssl} osslsigncode=${7:-osslsigncode}
 publisher="/C=NO/O=Halden Forge/CN=Halden Forge"
 mkdir -p "$out/certs"
@@ -69,6 +73,14 @@ if [ ! -f certs/done-names-offline ]; then
   signer offline "$publisher" trusted-root 1007 offline
   touch certs/done-names-offline
 fi
+if [ ! -f certs/done-case-country ]; then
+  # A renewal whose names differ from the publisher's in case alone; the publisher's names in
+  # another country, and with none.
+  signer publisher-case "/C=no/O=HALDEN FORGE/CN=halden forge" trusted-root 1008
+  signer publisher-other-country "/C=SE/O=Halden Forge/CN=Halden Forge" trusted-root 1009
+  signer publisher-no-country "/O=Halden Forge/CN=Halden Forge" trusted-root 1010
+  touch certs/done-case-country
+fi
 (cd "$out" && "$winerun" "$trustroot" 'certs\trusted-root.cer')
 
 sign() { # name cert-file key in out
@@ -77,12 +89,33 @@ sign() { # name cert-file key in out
 }
 sign "Korvane Updater" publisher.pem publisher.key "$kvupdate" kvupdate-signed.exe
 sign "Korvane Updater" spoof-chain.pem spoof.key "$kvupdate" kvupdate-untrusted.exe
-sign "Korvane Setup" publisher-renewed.pem publisher-renewed.key "$recorder" installer-good.exe
-sign "Korvane Setup" publisher-printable.pem publisher-printable.key "$recorder" installer-printable.exe
-sign "Korvane Setup" publisher-ev.pem publisher-ev.key "$recorder" installer-ev.exe
-sign "Other Setup" other.pem other.key "$recorder" installer-other.exe
-sign "Korvane Setup" spoof-chain.pem spoof.key "$recorder" installer-spoof.exe
-cp "$recorder" installer-unsigned.exe
+sign "Korvane Setup" publisher-renewed.pem publisher-renewed.key "$newer" installer-good.exe
+sign "Korvane Setup" publisher-printable.pem publisher-printable.key "$newer" installer-printable.exe
+sign "Korvane Setup" publisher-ev.pem publisher-ev.key "$newer" installer-ev.exe
+sign "Korvane Setup" publisher-case.pem publisher-case.key "$newer" installer-case.exe
+sign "Other Setup" other.pem other.key "$newer" installer-other.exe
+sign "Korvane Setup" spoof-chain.pem spoof.key "$newer" installer-spoof.exe
+sign "Korvane Setup" publisher-renewed.pem publisher-renewed.key "$recorders/kvrecorder-older.exe" installer-older.exe
+sign "Korvane Setup" publisher-renewed.pem publisher-renewed.key "$recorders/kvrecorder-equal.exe" installer-equal.exe
+sign "Korvane Setup" publisher-renewed.pem publisher-renewed.key "$recorder" installer-noversion.exe
+cp "$newer" installer-unsigned.exe
+
+# The signed updater's certificate table (the security entry of the PE32+ optional header's data
+# directories; its address is a file offset), damaged in place: the PKCS#7's first byte zeroed, and
+# the WIN_CERTIFICATE's length cut to 4.
+le32() { od -An -tu4 -j"$2" -N4 "$1" | tr -d ' '; }
+put() { printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null; }
+pe=$(le32 kvupdate-signed.exe 60)
+table=$(le32 kvupdate-signed.exe $((pe + 24 + 112 + 4 * 8)))
+cp kvupdate-signed.exe kvupdate-garbled.exe
+put kvupdate-garbled.exe $((table + 8)) '\x00'
+cp kvupdate-signed.exe kvupdate-cut.exe
+put kvupdate-cut.exe "$table" '\x04\x00\x00\x00'
+
+# A folder reached through a link, for an update path with a link on it: wine shows a Unix
+# symbolic link to a folder as a reparse point, as Windows shows a junction (wine makes neither).
+mkdir -p linked-target/AppData
+ln -sfn linked-target linked
 
 # One byte in the middle of the signed program's code, inverted.
 cp installer-good.exe installer-flipped.exe

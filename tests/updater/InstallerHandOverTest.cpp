@@ -234,41 +234,4 @@ TEST_F(InstallerHandOver, EverythingBesideTheInstallerIsRemovedLinksNotFollowed)
     ::DeleteFileA((strOutside + "\\keep.txt").c_str());
     ::RemoveDirectoryA(strOutside.c_str());
 }
-
-TEST_F(InstallerHandOver, SomethingThatCannotBeRemovedRefusesTheInstallerAndEndsTheDialog)
-{
-    CTrayIcon::NotifyFunction pfnOld = CTrayIcon::SetNotifyFunction(&RecordNotify);
-    g_iconCalls.clear();
-    {
-        // Held open by another program without leave to delete it.
-        const std::string strHeld = m_strFolder + "\\held.dll";
-        CUniqueFileHandle held(::CreateFileA(strHeld.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        ASSERT_TRUE(held);
-        WriteText(m_strFolder + "\\version.dll", "planted");
-
-        CHandOverDlg dlg;
-        ASSERT_TRUE(dlg.Create());
-        MSG msg;
-        while (::PeekMessageA(&msg, dlg.GetSafeHwnd(), WM_USER + 1, WM_USER + 1, PM_REMOVE))
-            ;
-        g_bOperationIsFinished = 0;
-        dlg.OnOK(); // to the notification area
-        ::lstrcpynA(g_szLocalUpdateFile, m_strInstaller.c_str(), sizeof(g_szLocalUpdateFile));
-        g_bOperationIsFinished = 1;
-        dlg.OnOK();
-        EXPECT_EQ(0, g_starts.nCreateProcess + g_starts.nShellExecute);
-        EXPECT_FALSE(FileExists(m_strInstaller));
-        EXPECT_EQ(std::vector<std::string>{"held.dll"}, FolderEntries(m_strFolder)) << "the rest still goes";
-        EXPECT_EQ((std::vector<DWORD>{NIM_ADD, NIM_DELETE}), g_iconCalls) << "the dialog ends";
-        g_bOperationIsFinished = 0;
-        ::SecureZeroMemory(g_szLocalUpdateFile, sizeof(g_szLocalUpdateFile));
-        dlg.DestroyWindow();
-        held.Reset();
-        ::DeleteFileA(strHeld.c_str());
-    }
-    CTrayIcon::SetNotifyFunction(pfnOld);
-    ::Sleep(300);
-    EXPECT_EQ("", Runs());
-}
 } // namespace

@@ -153,10 +153,55 @@ TEST(PublisherName, IsTheDecodedOrganisationAndCommonName)
     const CERT_NAME_BLOB& a = printable.get()->pCertInfo->Subject;
     const CERT_NAME_BLOB& b = original.get()->pCertInfo->Subject;
     EXPECT_FALSE(a.cbData == b.cbData && std::equal(a.pbData, a.pbData + a.cbData, b.pbData));
-    EXPECT_TRUE(nameOf("publisher-printable.pem") == publisher);
-    EXPECT_TRUE(nameOf("publisher-ev.pem") == publisher);
+    struct {
+        const char* pszCertificate;
+        bool bSame;
+    } const cases[] = {
+        {"publisher-printable.pem", true},      // other bytes, the same names
+        {"publisher-ev.pem", true},             // more attributes around the same names
+        {"publisher-no-country.pem", true},     // C counts only when both carry one
+        {"publisher-other-country.pem", false}, // and then it counts
+        {"other.pem", false},
+        {"other-same-cn.pem", false},
+    };
+    for (const auto& c : cases) {
+        const CPublisherName name = nameOf(c.pszCertificate);
+        EXPECT_EQ(c.bSame, IsSamePublisher(name, publisher)) << c.pszCertificate;
+        EXPECT_EQ(c.bSame, IsSamePublisher(publisher, name)) << c.pszCertificate << ", the other way round";
+    }
+}
 
-    EXPECT_FALSE(nameOf("other.pem") == publisher);
-    EXPECT_FALSE(nameOf("other-same-cn.pem") == publisher);
+// Signed and unsigned images are told apart by the updater runs; here, files that are no image.
+TEST(CertificateTable, IsNotReadFromFilesThatAreNoImage)
+{
+    const std::string strSigning = ToWindowsPath(KV_SIGNING_DIR) + "\\";
+    const std::string strDamaged = strSigning + "kvupdate-cut-headers.exe";
+    // The signed updater cut off in the middle of its optional header.
+    const std::string strSigned = ReadFileBytes(strSigning + "kvupdate-signed.exe");
+    ASSERT_GT(strSigned.size(), 0x200u);
+    {
+        CUniqueFileHandle file(
+            ::CreateFileA(strDamaged.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD cb = 0;
+        ::WriteFile(file.Get(), strSigned.data(), 0xC0, &cb, nullptr);
+    }
+    struct {
+        std::string strFile;
+        HRESULT hr;
+        bool bSigned;
+    } const cases[] = {
+        {strSigning + "kvupdate-signed.exe", S_OK, true},
+        {strSigning + "certs\\publisher.pem", HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT), false},
+        {strDamaged, HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT), false},
+    };
+    for (const auto& c : cases) {
+        CUniqueFileHandle file(::CreateFileA(c.strFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file) << c.strFile;
+        bool bSigned = !c.bSigned;
+        EXPECT_EQ(c.hr, ReadImageHasCertificateTable(file.Get(), bSigned)) << c.strFile;
+        EXPECT_EQ(c.bSigned, bSigned) << c.strFile;
+    }
+    ::DeleteFileA(strDamaged.c_str());
 }
 } // namespace

@@ -2,6 +2,7 @@
 // against installers signed in each way (the recording stand-in, signed at the same time). Each
 // signature check costs about a second under wine, so cases that share a verdict share a test.
 #include <gtest/gtest.h>
+#include "AppDataRedirect.h"
 #include "HttpTestServer.h"
 #include "UpdaterDriver.h"
 
@@ -89,9 +90,10 @@ protected:
 
 TEST_F(SignedInstaller, OfItsPublisherUnderARenewedCertificateIsOfferedAndStarted)
 {
-    // Renewed as it was; renewed with its names in another string encoding; an extended-validation
-    // certificate of the same organisation.
-    for (const char* pszInstaller : {"installer-good.exe", "installer-printable.exe", "installer-ev.exe"}) {
+    // Renewed as it was; renewed with its names in another string encoding, or in other case; an
+    // extended-validation certificate of the same organisation. All of a newer release.
+    for (const char* pszInstaller :
+         {"installer-good.exe", "installer-printable.exe", "installer-case.exe", "installer-ev.exe"}) {
         SCOPED_TRACE(pszInstaller);
         ResetRun();
         const std::string strInstaller = Serve(pszInstaller);
@@ -101,12 +103,14 @@ TEST_F(SignedInstaller, OfItsPublisherUnderARenewedCertificateIsOfferedAndStarte
     }
 }
 
-TEST_F(SignedInstaller, NotOfItsPublisherEndsTheRunLikeAFailedDownload)
+TEST_F(SignedInstaller, NotOfItsPublisherOrNotNewerEndsTheRunLikeAFailedDownload)
 {
     // Flipped: the hash no longer matches. Spoof: the publisher's very subject, from a root the
-    // system does not trust, which only the chain's own check catches.
+    // system does not trust, which only the chain's own check catches. Then the publisher's own
+    // signature on an older release, on the updater's own release, and on a file of no release.
     for (const char* pszInstaller :
-         {"installer-flipped.exe", "installer-unsigned.exe", "installer-other.exe", "installer-spoof.exe"}) {
+         {"installer-flipped.exe", "installer-unsigned.exe", "installer-other.exe", "installer-spoof.exe",
+          "installer-older.exe", "installer-equal.exe", "installer-noversion.exe"}) {
         SCOPED_TRACE(pszInstaller);
         ResetRun();
         Serve(pszInstaller);
@@ -146,14 +150,75 @@ TEST_F(SignedInstaller, HeldOpenForWritingByAnotherProgramAtTheClickIsDeletedAnd
     ExpectEndedWithNothingLeft(updater);
 }
 
-TEST_F(SignedInstaller, OfItsPublisherIsRefusedByAnUpdaterWhoseOwnSignatureIsNotTrusted)
+TEST_F(SignedInstaller, OfItsPublisherIsRefusedByAnUpdaterWhoseOwnSignatureIsThereButNotGood)
 {
-    // Signed, but through a root the system does not trust: no publisher to compare with.
-    Serve("installer-good.exe");
-    const std::string strUpdater = SigningFile("kvupdate-untrusted.exe");
-    CUpdaterProcess updater(m_server.GetPort(), nullptr, strUpdater.c_str());
-    ExpectEndedWithNothingLeft(updater);
+    // Signed through a root the system does not trust; signed, its PKCS#7 garbled; signed, its
+    // certificate table's length cut (which WinVerifyTrust answers as no signature at all).
+    for (const char* pszUpdater : {"kvupdate-untrusted.exe", "kvupdate-garbled.exe", "kvupdate-cut.exe"}) {
+        SCOPED_TRACE(pszUpdater);
+        ResetRun();
+        Serve("installer-good.exe");
+        const std::string strUpdater = SigningFile(pszUpdater);
+        CUpdaterProcess updater(m_server.GetPort(), nullptr, strUpdater.c_str());
+        ExpectEndedWithNothingLeft(updater);
+        EXPECT_EQ("", ReadUpdateReadyValue());
+    }
+}
+
+TEST_F(SignedInstaller, FileInTheWayBesideItIsNamedAndTheInstallerKeptForTheNextClick)
+{
+    const std::string strInstaller = Serve("installer-good.exe");
+    CUpdaterProcess updater(m_server.GetPort(), nullptr, m_strSignedUpdater.c_str());
+    ExpectOffered(updater, strInstaller);
+    const std::string strHeld = UpdateFilePath().substr(0, UpdateFilePath().rfind('\\')) + "\\held.dll";
+    {
+        // Another program's, open without leave to delete it.
+        CUniqueFileHandle held(::CreateFileA(strHeld.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+        updater.ClickButton(IDOK);
+        std::string strText, strCaption;
+        HWND hBox = updater.WaitForMessageBox(&strText, &strCaption);
+        ASSERT_TRUE(hBox);
+        EXPECT_NE(std::string::npos, strText.find(strHeld)) << strText;
+        EXPECT_EQ("kvupdate-signed", strCaption);
+        EXPECT_EQ(updater.FindDialog(), ::GetWindow(hBox, GW_OWNER));
+        CUpdaterProcess::Answer(hBox, IDOK);
+        ASSERT_TRUE(WaitFor([&] { return !updater.FindMessageBox(); }));
+        EXPECT_TRUE(updater.IsDialogVisible());
+        EXPECT_EQ("1", ReadUpdateReadyValue());
+        EXPECT_EQ(strInstaller, ReadFileBytes(UpdateFilePath()));
+        EXPECT_EQ("", InstallerRuns());
+    }
+    // Once the other program has let go, the same click installs.
+    ExpectStartedOnClick(updater);
+    EXPECT_FALSE(FileExists(strHeld));
+}
+
+TEST_F(SignedInstaller, LinkOnTheUpdatePathIsRefusedAndNothingBesideItDeleted)
+{
+    // The update folder below a folder link (made by the fixture: wine makes no junctions).
+    const std::string strLink = SigningFile("linked");
+    const std::string strAppData = strLink + "\\AppData";
+    ASSERT_NE(0u, ::GetFileAttributesA(strLink.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) << "no link";
+    CAppDataRedirect redirect(std::wstring(strAppData.begin(), strAppData.end()));
+    ASSERT_EQ(0u, UpdateFilePath().find(strAppData));
+
+    const std::string strInstaller = Serve("installer-good.exe");
+    CUpdaterProcess updater(m_server.GetPort(), nullptr, m_strSignedUpdater.c_str());
+    ASSERT_NO_FATAL_FAILURE(ExpectOffered(updater, strInstaller));
+    const std::string strBeside = UpdateFilePath().substr(0, UpdateFilePath().rfind('\\')) + "\\keep.txt";
+    CUniqueFileHandle(::CreateFileA(strBeside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    updater.ClickButton(IDOK);
+    ASSERT_TRUE(updater.WaitForExit(kdwSignedRunMs));
+    ::Sleep(300);
+    EXPECT_EQ("", InstallerRuns());
     EXPECT_EQ("", ReadUpdateReadyValue());
+    EXPECT_TRUE(FileExists(strBeside)) << "emptied a folder reached through a link";
+    ::DeleteFileA(strBeside.c_str());
+    ::DeleteFileA(UpdateFilePath().c_str());
+    ::RemoveDirectoryA((strAppData + "\\Korvane\\update").c_str());
+    ::RemoveDirectoryA((strAppData + "\\Korvane").c_str());
 }
 
 TEST_F(SignedInstaller, IsNotCheckedByAnUnsignedUpdater)
