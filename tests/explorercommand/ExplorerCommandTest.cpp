@@ -344,6 +344,15 @@ TEST_F(ExplorerCommand, SubCommandsCarryStableDistinctNamesTipsAndThePicture)
     EXPECT_EQ(nFetched, 2u);
     for (ULONG i = 0; i < nFetched; ++i)
         batch[i]->Release();
+    // The fetched count is optional for any count: the result alone tells a full batch.
+    IExplorerCommand* uncounted[3] = {};
+    ASSERT_EQ(pEnum->Reset(), S_OK);
+    EXPECT_EQ(pEnum->Next(3, uncounted, nullptr), S_OK);
+    for (IExplorerCommand* pCommand : uncounted) {
+        EXPECT_NE(pCommand, nullptr);
+        if (pCommand)
+            pCommand->Release();
+    }
 
     // Every object of the command holds the module: a sub-command the host keeps after the root
     // and the enumeration are gone still keeps the DLL loaded.
