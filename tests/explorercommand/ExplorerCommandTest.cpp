@@ -7,12 +7,14 @@
 #include <shlguid.h>
 #include <filesystem>
 #include <fstream>
+#include <list>
 #include <sstream>
 #include <thread>
 #include "DataObjectDouble.h"
 #include "DialogAnswerer.h"
 #include "E2ESupport.h"
 #include "ExplorerCommandHost.h"
+#include "ShellItemDouble.h"
 #include "ShellExt_h.h"
 #include "ShellItemSelection.h"
 
@@ -305,6 +307,68 @@ TEST_F(ExplorerCommand, ShowsExactlyTheClassicItemsForEverySelection)
     }
     SetDword(L"ContextMenuEnabled", 0);
     EXPECT_TRUE(ShownTitles({strNew}).empty());
+}
+
+// Items whose paths exist nowhere: only the attributes they carry can tell files from folders.
+TEST_F(ExplorerCommand, TellsFilesFromTheAttributesTheItemsCarry)
+{
+    const std::vector<std::wstring> kSelectFirst = {L"Select First Item to Compare", L"Compare As Text...",
+                                                    L"Compare As Binary..."};
+    const std::vector<std::wstring> kPair = {L"Compare As Text", L"Compare As Binary"};
+    struct Case {
+        const char* name;
+        std::vector<ItemInMemory> items;
+        std::vector<std::wstring> expected;
+    };
+    const std::vector<Case> cases = {
+        {"a file", {{L"Q:\\share\\a.txt", kFileItem}}, kSelectFirst},
+        {"a folder", {{L"Q:\\share\\d", kFolderItem}}, {L"Run Korvane"}},
+        {"a zip file, a folder that is a stream", {{L"Q:\\share\\z.zip", kZipItem}}, kSelectFirst},
+        {"items outside the file system and folders are passed over",
+         {{L"", kVirtualItem}, {L"Q:\\d", kFolderItem}, {L"Q:\\a", kFileItem}, {L"Q:\\b", kFileItem}},
+         kPair},
+    };
+    // Each a live object of its own, as a host's arrays are: the root tells them apart by address.
+    std::list<CShellItemArrayDouble> selections;
+    for (const Case& c : cases) {
+        CShellItemArrayDouble& selection = selections.emplace_back(c.items);
+        EXPECT_EQ(Titles(ShownSubCommands(m_pRoot.Get(), &selection)), c.expected) << c.name;
+        EXPECT_FALSE(selection.AskedToValidate()) << c.name;
+    }
+}
+
+// One walk over the selection serves the root and every sub-command of its menu, and a menu
+// opened again on the same selection; a quick answer waits only where a long walk is left.
+TEST_F(ExplorerCommand, WalksEachSelectionOnceAndOnlyWhereItMayBeSlow)
+{
+    std::vector<ItemInMemory> items(1000, ItemInMemory{L"Q:\\d", kFolderItem});
+    items.push_back({L"Q:\\last.txt", kFileItem});
+    CShellItemArrayDouble selection(items);
+    std::vector<CUniqueInterface<IExplorerCommand>> commands = EnumerateSubCommands(m_pRoot.Get());
+    ASSERT_EQ(commands.size(), 8u);
+
+    // Asked for a quick answer: the root shows (it hangs on the switch alone), its sub-commands
+    // ask to be asked again where they may be slow.
+    EXPCMDSTATE state = ECS_HIDDEN;
+    EXPECT_EQ(m_pRoot->GetState(&selection, FALSE, &state), S_OK);
+    EXPECT_EQ(state, ECS_ENABLED);
+    EXPECT_EQ(commands[1]->GetState(&selection, FALSE, &state), E_PENDING);
+    EXPECT_LE(selection.ItemQueries(), 2 * 256ul) << "a quick answer looks at a bounded number of items";
+
+    const ULONG nBefore = selection.ItemQueries();
+    EXPECT_EQ(Titles(ShownSubCommands(m_pRoot.Get(), &selection)),
+              (std::vector<std::wstring>{L"Select First Item to Compare", L"Compare As Text...",
+                                         L"Compare As Binary..."}));
+    const ULONG nOneWalk = 1000 + 2; // each folder's attributes, the file's attributes and path
+    EXPECT_EQ(selection.ItemQueries() - nBefore, nOneWalk);
+    for (auto& pCommand : commands)
+        EXPECT_EQ(pCommand->GetState(&selection, FALSE, &state), S_OK) << "decided: a quick answer";
+    EXPECT_EQ(selection.ItemQueries() - nBefore, nOneWalk);
+
+    // The same selection again, after "Select First Item": no walk, the key read afresh.
+    SetString(L"FirstSelection", L"C:\\old.txt");
+    EXPECT_EQ(ShownSubCommands(m_pRoot.Get(), &selection).size(), 4u);
+    EXPECT_EQ(selection.ItemQueries() - nBefore, nOneWalk);
 }
 
 TEST_F(ExplorerCommand, SubCommandsCarryStableDistinctNamesTipsAndThePicture)
