@@ -123,11 +123,11 @@ int main()
         std::vector<ItemInMemory> items;
         for (const std::wstring& path : selection)
             items.push_back({path, path.back() == L't' ? kFileItem : kFolderItem});
-        CShellItemArrayDouble inMemory(items);
+        CUniqueInterface<CShellItemArrayDouble> pInMemory = CShellItemArrayDouble::Make(items);
         CDataObjectDouble* pData = new CDataObjectDouble(selection);
         const int nRounds = n > 1000 ? 11 : 101;
         size_t nShown = 0;
-        const double t11 = MedianMicroseconds(nRounds, [&] { nShown = OpenWindows11Menu(&inMemory); });
+        const double t11 = MedianMicroseconds(nRounds, [&] { nShown = OpenWindows11Menu(pInMemory.Get()); });
         int nItems = 0;
         const double tClassic =
             MedianMicroseconds(nRounds, [&] { nItems = OpenClassicMenu(pData, true, nullptr); });

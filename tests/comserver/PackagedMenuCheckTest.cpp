@@ -67,7 +67,6 @@ TEST_F(PackagedMenu, StepsAsideOnlyWhereThePackagedCommandCanShow)
     };
     const Case cases[] = {
         {"Windows 11, x64 process, package registered", 22000, IMAGE_FILE_MACHINE_AMD64, 1, true},
-        {"Windows 11 23H2, x64 process, package registered", 22631, IMAGE_FILE_MACHINE_AMD64, 1, true},
         {"no package registered", 22631, IMAGE_FILE_MACHINE_AMD64, 0, false},
         {"Windows 10 22H2: its menu shows no packaged command", 19045, IMAGE_FILE_MACHINE_AMD64, 1, false},
         {"32-bit program's file dialog: the x64 server cannot load", 22631, IMAGE_FILE_MACHINE_I386, 1,

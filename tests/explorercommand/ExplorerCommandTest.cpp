@@ -7,7 +7,6 @@
 #include <shlguid.h>
 #include <filesystem>
 #include <fstream>
-#include <list>
 #include <sstream>
 #include <thread>
 #include "DataObjectDouble.h"
@@ -314,7 +313,6 @@ TEST_F(ExplorerCommand, TellsFilesFromTheAttributesTheItemsCarry)
 {
     const std::vector<std::wstring> kSelectFirst = {L"Select First Item to Compare", L"Compare As Text...",
                                                     L"Compare As Binary..."};
-    const std::vector<std::wstring> kPair = {L"Compare As Text", L"Compare As Binary"};
     struct Case {
         const char* name;
         std::vector<ItemInMemory> items;
@@ -326,14 +324,12 @@ TEST_F(ExplorerCommand, TellsFilesFromTheAttributesTheItemsCarry)
         {"a zip file, a folder that is a stream", {{L"Q:\\share\\z.zip", kZipItem}}, kSelectFirst},
         {"items outside the file system and folders are passed over",
          {{L"", kVirtualItem}, {L"Q:\\d", kFolderItem}, {L"Q:\\a", kFileItem}, {L"Q:\\b", kFileItem}},
-         kPair},
+         {L"Compare As Text", L"Compare As Binary"}},
     };
-    // Each a live object of its own, as a host's arrays are: the root tells them apart by address.
-    std::list<CShellItemArrayDouble> selections;
     for (const Case& c : cases) {
-        CShellItemArrayDouble& selection = selections.emplace_back(c.items);
-        EXPECT_EQ(Titles(ShownSubCommands(m_pRoot.Get(), &selection)), c.expected) << c.name;
-        EXPECT_FALSE(selection.AskedToValidate()) << c.name;
+        CUniqueInterface<CShellItemArrayDouble> pSelection = CShellItemArrayDouble::Make(c.items);
+        EXPECT_EQ(Titles(ShownSubCommands(m_pRoot.Get(), pSelection.Get())), c.expected) << c.name;
+        EXPECT_FALSE(pSelection->AskedToValidate()) << c.name;
     }
 }
 
@@ -343,10 +339,10 @@ TEST_F(ExplorerCommand, WalksEachSelectionOnceAndOnlyWhereItMayBeSlow)
 {
     std::vector<ItemInMemory> items(1000, ItemInMemory{L"Q:\\d", kFolderItem});
     items.push_back({L"Q:\\last.txt", kFileItem});
-    CShellItemArrayDouble selection(items);
+    CUniqueInterface<CShellItemArrayDouble> pSelection = CShellItemArrayDouble::Make(items);
+    CShellItemArrayDouble& selection = *pSelection.Get();
     std::vector<CUniqueInterface<IExplorerCommand>> commands = EnumerateSubCommands(m_pRoot.Get());
     ASSERT_EQ(commands.size(), 8u);
-
     // Asked for a quick answer: the root shows (it hangs on the switch alone), its sub-commands
     // ask to be asked again where they may be slow.
     EXPCMDSTATE state = ECS_HIDDEN;
@@ -356,9 +352,7 @@ TEST_F(ExplorerCommand, WalksEachSelectionOnceAndOnlyWhereItMayBeSlow)
     EXPECT_LE(selection.ItemQueries(), 2 * 256ul) << "a quick answer looks at a bounded number of items";
 
     const ULONG nBefore = selection.ItemQueries();
-    EXPECT_EQ(Titles(ShownSubCommands(m_pRoot.Get(), &selection)),
-              (std::vector<std::wstring>{L"Select First Item to Compare", L"Compare As Text...",
-                                         L"Compare As Binary..."}));
+    EXPECT_EQ(ShownSubCommands(m_pRoot.Get(), &selection).size(), 3u); // one file: "Select First Item"
     const ULONG nOneWalk = 1000 + 2; // each folder's attributes, the file's attributes and path
     EXPECT_EQ(selection.ItemQueries() - nBefore, nOneWalk);
     for (auto& pCommand : commands)
@@ -408,15 +402,11 @@ TEST_F(ExplorerCommand, SubCommandsCarryStableDistinctNamesTipsAndThePicture)
     EXPECT_EQ(nFetched, 2u);
     for (ULONG i = 0; i < nFetched; ++i)
         batch[i]->Release();
-    // The fetched count is optional for any count: the result alone tells a full batch.
     IExplorerCommand* uncounted[3] = {};
     ASSERT_EQ(pEnum->Reset(), S_OK);
-    EXPECT_EQ(pEnum->Next(3, uncounted, nullptr), S_OK);
-    for (IExplorerCommand* pCommand : uncounted) {
-        EXPECT_NE(pCommand, nullptr);
-        if (pCommand)
-            pCommand->Release();
-    }
+    EXPECT_EQ(pEnum->Next(3, uncounted, nullptr), S_OK) << "the fetched count is optional for any count";
+    for (IExplorerCommand* pCommand : uncounted)
+        EXPECT_TRUE(pCommand && pCommand->Release() == 0);
 
     // Every object of the command holds the module: a sub-command the host keeps after the root
     // and the enumeration are gone still keeps the DLL loaded.

@@ -1,98 +1,72 @@
 #include "ShellItemDouble.h"
+#include <shlwapi.h>
 #include <new>
 
 class CItemDouble final : public IShellItem {
 public:
-    CItemDouble(CShellItemArrayDouble& array, const ItemInMemory& item) : m_array(array), m_item(item) {}
+    CItemDouble(CShellItemArrayDouble& array, const ItemInMemory& item) : m_array(array), m_item(item)
+    {
+        m_array.AddRef();
+    }
+    ~CItemDouble() { m_array.Release(); }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
-        if (!ppv)
-            return E_POINTER;
         *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IShellItem) ? this : nullptr;
-        if (!*ppv)
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
+        return *ppv ? (AddRef(), S_OK) : E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&m_cRef)); }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
     STDMETHODIMP_(ULONG) Release() override
     {
-        LONG cRef = ::InterlockedDecrement(&m_cRef);
+        const ULONG cRef = --m_cRef;
         if (cRef == 0)
             delete this;
-        return static_cast<ULONG>(cRef);
+        return cRef;
     }
-
-    STDMETHODIMP BindToHandler(IBindCtx*, REFGUID, REFIID, void** ppv) override { return Refuse(ppv); }
-    STDMETHODIMP GetParent(IShellItem** ppsi) override { return Refuse(reinterpret_cast<void**>(ppsi)); }
+    STDMETHODIMP BindToHandler(IBindCtx*, REFGUID, REFIID, void**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetParent(IShellItem**) override { return E_NOTIMPL; }
     STDMETHODIMP GetDisplayName(SIGDN sigdnName, LPWSTR* ppszName) override
     {
         ++m_array.m_nItemQueries;
         *ppszName = nullptr;
         if (sigdnName != SIGDN_FILESYSPATH || !(m_item.attributes & SFGAO_FILESYSTEM))
             return E_INVALIDARG; // what the shell answers for an item outside the file system
-        const size_t cb = (m_item.path.size() + 1) * sizeof(wchar_t);
-        *ppszName = static_cast<LPWSTR>(::CoTaskMemAlloc(cb));
-        if (!*ppszName)
-            return E_OUTOFMEMORY;
-        ::CopyMemory(*ppszName, m_item.path.c_str(), cb);
-        return S_OK;
+        return ::SHStrDupW(m_item.path.c_str(), ppszName);
     }
     STDMETHODIMP GetAttributes(SFGAOF sfgaoMask, SFGAOF* psfgaoAttribs) override
     {
         ++m_array.m_nItemQueries;
-        if (sfgaoMask & SFGAO_VALIDATE)
-            m_array.m_bAskedToValidate = true;
+        m_array.m_bAskedToValidate |= (sfgaoMask & SFGAO_VALIDATE) != 0;
         *psfgaoAttribs = m_item.attributes & sfgaoMask;
         return *psfgaoAttribs == sfgaoMask ? S_OK : S_FALSE;
     }
     STDMETHODIMP Compare(IShellItem*, SICHINTF, int*) override { return E_NOTIMPL; }
 
 private:
-    static HRESULT Refuse(void** ppv)
-    {
-        if (ppv)
-            *ppv = nullptr;
-        return E_NOTIMPL;
-    }
-    LONG m_cRef = 1;
+    ULONG m_cRef = 1;
     CShellItemArrayDouble& m_array;
     const ItemInMemory& m_item;
 };
 
-CShellItemArrayDouble::CShellItemArrayDouble(std::vector<ItemInMemory> items) : m_items(std::move(items)) {}
+CUniqueInterface<CShellItemArrayDouble> CShellItemArrayDouble::Make(std::vector<ItemInMemory> items)
+{
+    CUniqueInterface<CShellItemArrayDouble> pArray;
+    *pArray.Put() = new CShellItemArrayDouble(std::move(items));
+    return pArray;
+}
+
+STDMETHODIMP_(ULONG) CShellItemArrayDouble::Release()
+{
+    const ULONG cRef = --m_cRef;
+    if (cRef == 0)
+        delete this;
+    return cRef;
+}
 
 STDMETHODIMP CShellItemArrayDouble::QueryInterface(REFIID riid, void** ppv)
 {
-    if (!ppv)
-        return E_POINTER;
     *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IShellItemArray) ? this : nullptr;
-    return *ppv ? S_OK : E_NOINTERFACE;
-}
-
-STDMETHODIMP CShellItemArrayDouble::BindToHandler(IBindCtx*, REFGUID, REFIID, void** ppv)
-{
-    *ppv = nullptr;
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CShellItemArrayDouble::GetPropertyStore(GETPROPERTYSTOREFLAGS, REFIID, void** ppv)
-{
-    *ppv = nullptr;
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CShellItemArrayDouble::GetPropertyDescriptionList(REFPROPERTYKEY, REFIID, void** ppv)
-{
-    *ppv = nullptr;
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CShellItemArrayDouble::GetAttributes(SIATTRIBFLAGS, SFGAOF, SFGAOF* psfgaoAttribs)
-{
-    *psfgaoAttribs = 0;
-    return E_NOTIMPL;
+    return *ppv ? (AddRef(), S_OK) : E_NOINTERFACE;
 }
 
 STDMETHODIMP CShellItemArrayDouble::GetCount(DWORD* pdwNumItems)
@@ -103,15 +77,6 @@ STDMETHODIMP CShellItemArrayDouble::GetCount(DWORD* pdwNumItems)
 
 STDMETHODIMP CShellItemArrayDouble::GetItemAt(DWORD dwIndex, IShellItem** ppsi)
 {
-    *ppsi = nullptr;
-    if (dwIndex >= m_items.size())
-        return E_INVALIDARG;
-    *ppsi = new (std::nothrow) CItemDouble(*this, m_items[dwIndex]);
-    return *ppsi ? S_OK : E_OUTOFMEMORY;
-}
-
-STDMETHODIMP CShellItemArrayDouble::EnumItems(IEnumShellItems** ppenumShellItems)
-{
-    *ppenumShellItems = nullptr;
-    return E_NOTIMPL;
+    *ppsi = dwIndex < m_items.size() ? new (std::nothrow) CItemDouble(*this, m_items[dwIndex]) : nullptr;
+    return *ppsi ? S_OK : E_INVALIDARG;
 }
