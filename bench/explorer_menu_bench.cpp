@@ -3,9 +3,9 @@
 // shown titles, on a new root each time as a new menu gets one; the classic side is Initialize
 // and QueryContextMenu on a new extension object. The selection is folders with two files at its
 // end, so both must look at every item. The Windows 11 side is given items that answer from
-// memory, as Explorer's answer from what their folder listed (wine's own shell items cost some
-// 20 ms each, which the last column shows for real items of the same paths where it can be
-// waited for); the classic side asks the file system for each name.
+// memory, as Explorer's answer from what their folder listed (wine's own shell items cost
+// milliseconds each, which the last column shows for real items of the 2-item selection); the
+// classic side asks the file system for each name.
 // Run by hand under wine: (cd build && ../scripts/winerun bench/explorer_menu_bench.exe)
 #include <windows.h>
 #include <shlobj.h>
@@ -98,7 +98,7 @@ int main()
     const fs::path scratch = fs::path(temp) / L"kvexplorermenubench";
     fs::create_directories(scratch);
     std::vector<std::wstring> paths;
-    // A hundred folders of a hundred: wine finds a name by reading its whole folder.
+    // A hundred folders of a hundred: no folder of unusual size (wine looks a name up by reading its folder).
     for (int i = 0; i < 9998; ++i) {
         fs::path dir = scratch / (L"g" + std::to_wstring(i / 100)) / (L"d" + std::to_wstring(i));
         fs::create_directories(dir);
