@@ -134,6 +134,13 @@ bool CCompareMenu::TakeFile(LPCWSTR lpszPath)
     DWORD dwAttributes = AttributesOf(lpszPath);
     if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return true;
+    return TakeKnownFile(lpszPath);
+}
+
+bool CCompareMenu::TakeKnownFile(LPCWSTR lpszPath)
+{
+    if (m_nFileCount >= 2)
+        return false;
     if (m_nFileCount == 0) {
         m_strFile1 = lpszPath;
         m_nFileCount = 1;

@@ -26,6 +26,9 @@ public:
     // over, otherwise it becomes the first or the second file. Returns false once two files are
     // taken (the caller's walk ends there).
     bool TakeFile(LPCWSTR lpszPath);
+    // The same for a path the caller already knows to be a file (from the attributes its host
+    // carries), without asking the file system again.
+    bool TakeKnownFile(LPCWSTR lpszPath);
     // Re-reads the product key (created, empty, when missing) and chooses m_nMenuState from the
     // files taken. Returns false, leaving the state unchanged, when the key cannot be created or
     // ContextMenuEnabled is 0 or missing (m_strFirstSelection is re-read all the same).

@@ -1,7 +1,7 @@
 #include "KorvaneExplorerCommand.h"
 #include <new>
 #include <vector>
-#include "CompareMenu.h"
+#include "MenuSelection.h"
 #include "Module.h"
 #include "SubCommandEnum.h"
 #include "resource.h"
@@ -101,19 +101,66 @@ STDMETHODIMP CKorvaneExplorerCommand::GetCanonicalName(GUID* pguidCommandName)
     return S_OK;
 }
 
-STDMETHODIMP CKorvaneExplorerCommand::GetState(IShellItemArray*, BOOL, EXPCMDSTATE* pCmdState)
+STDMETHODIMP CKorvaneExplorerCommand::GetState(IShellItemArray* psiItemArray, BOOL fOkToBeSlow,
+                                               EXPCMDSTATE* pCmdState)
 {
     if (!pCmdState)
         return E_POINTER;
     try {
-        // Shown exactly when the classic menu would add items: the product's switch is on.
-        CCompareMenu menu;
-        *pCmdState = menu.Refresh() ? ECS_ENABLED : ECS_HIDDEN;
-        return S_OK;
+        // Shown exactly when the classic menu would add items: the product's switch is on, whatever
+        // the selection. Deciding the selection here serves the sub-commands asked next; when it
+        // must wait for a slow call, they say so themselves.
+        const HRESULT hr = DecideMenu(psiItemArray, fOkToBeSlow != FALSE, true);
+        CCriticalSectionLock lock(m_cs);
+        *pCmdState = (SUCCEEDED(hr) || hr == E_PENDING) && m_bEnabled ? ECS_ENABLED : ECS_HIDDEN;
+        return hr == E_PENDING ? S_OK : hr;
     } catch (...) {
         *pCmdState = ECS_HIDDEN;
         return ResultOfCurrentException();
     }
+}
+
+void CKorvaneExplorerCommand::ReadKey()
+{
+    m_bEnabled = m_menu.Refresh();
+    m_bKeyRead = true;
+}
+
+HRESULT CKorvaneExplorerCommand::DecideMenu(IShellItemArray* psiItemArray, bool bOkToBeSlow, bool bReadKey)
+{
+    CCriticalSectionLock lock(m_cs);
+    const bool bNewSelection = !m_bSelectionDecided || m_pSelection.Get() != psiItemArray;
+    if (bNewSelection) {
+        m_bSelectionDecided = false;
+        m_pSelection = CUniqueInterface<IShellItemArray>();
+        const HRESULT hr = TakeSelectedFiles(m_menu, psiItemArray, bOkToBeSlow);
+        if (FAILED(hr)) {
+            if (bReadKey)
+                ReadKey(); // the root's own state depends on the key alone
+            return hr;
+        }
+        m_pSelection = CUniqueInterface<IShellItemArray>::Share(psiItemArray);
+        m_bSelectionDecided = true;
+    }
+    // The menu state follows from the files and the key together.
+    if (bNewSelection || bReadKey || !m_bKeyRead)
+        ReadKey();
+    return S_OK;
+}
+
+bool CKorvaneExplorerCommand::IsItemShown(UINT nItemId)
+{
+    CCriticalSectionLock lock(m_cs);
+    return m_bSelectionDecided && m_bEnabled && m_menu.IsItemOfState(nItemId);
+}
+
+CStringW CKorvaneExplorerCommand::GetItemTitle(UINT nItemId)
+{
+    CCriticalSectionLock lock(m_cs);
+    // The title names the remembered file, which the key holds whatever the selection.
+    if (!m_bKeyRead)
+        ReadKey();
+    return m_menu.GetItemText(nItemId, true);
 }
 
 STDMETHODIMP CKorvaneExplorerCommand::Invoke(IShellItemArray*, IBindCtx*)

@@ -5,6 +5,9 @@
 // Both front ends take their state, texts and actions from CCompareMenu.
 #include <windows.h>
 #include <shobjidl.h>
+#include "CompareMenu.h"
+#include "ComSupport.h"
+#include "CriticalSection.h"
 #include "ExplorerCommandObject.h"
 #include "StringT.h"
 
@@ -26,6 +29,28 @@ public:
     STDMETHODIMP Invoke(IShellItemArray* psiItemArray, IBindCtx* pbc) override;
     STDMETHODIMP GetFlags(EXPCMDFLAGS* pFlags) override;
     STDMETHODIMP EnumSubCommands(IEnumExplorerCommand** ppEnum) override;
+
+    // What the root and its sub-commands share for one menu: the selection's files, decided once
+    // per item array from the attributes its items carry, and the product key, read again by each
+    // root GetState (a new menu may reuse the root). E_PENDING when bOkToBeSlow is false and the
+    // selection could not be decided quickly.
+    HRESULT DecideMenu(IShellItemArray* psiItemArray, bool bOkToBeSlow, bool bReadKey);
+    // Whether the item shows for the selection last decided (false while undecided or switched off).
+    bool IsItemShown(UINT nItemId);
+    // The item's title, "&" doubled in the remembered file's name.
+    CStringW GetItemTitle(UINT nItemId);
+
+private:
+    void ReadKey();
+
+    // Sub-commands may be asked on another of the host's threads.
+    CCriticalSection m_cs;
+    CCompareMenu m_menu;
+    // The array decided, held so that its address keeps naming it.
+    CUniqueInterface<IShellItemArray> m_pSelection;
+    bool m_bSelectionDecided = false;
+    bool m_bKeyRead = false;
+    bool m_bEnabled = false;
 };
 
 // Hands the host a copy of a text in task memory, as IExplorerCommand's text methods must.

@@ -1,6 +1,7 @@
 #include "KorvaneSubCommand.h"
 #include <new>
 #include "CompareMenu.h"
+#include "MenuSelection.h"
 #include "resource.h"
 
 namespace {
@@ -23,25 +24,6 @@ const SubCommandKind kKinds[] = {
     {IDS_COMPARE_PAIR_BINARY, {0x7dbb68a5, 0x5599, 0x4fdb, {0xbd, 0x12, 0x87, 0x44, 0xbf, 0xc5, 0xff, 0x41}}},
 };
 
-// Offers the core each selected item's file-system path, in the array's order. Items without one
-// (a library, a device, a search result of another namespace) are passed over.
-void TakeSelection(CCompareMenu& menu, IShellItemArray* psiItemArray)
-{
-    menu.ResetSelection();
-    DWORD nItems = 0;
-    if (!psiItemArray || FAILED(psiItemArray->GetCount(&nItems)))
-        return;
-    for (DWORD i = 0; i < nItems; ++i) {
-        CUniqueInterface<IShellItem> pItem;
-        if (FAILED(psiItemArray->GetItemAt(i, pItem.Put())))
-            continue;
-        CUniqueCoTaskText strPath;
-        if (FAILED(pItem->GetDisplayName(SIGDN_FILESYSPATH, strPath.Put())) || !strPath)
-            continue;
-        if (!menu.TakeFile(strPath.Get()))
-            break;
-    }
-}
 } // namespace
 
 CKorvaneSubCommand::CKorvaneSubCommand(ULONG nKind, CKorvaneExplorerCommand* pRoot) noexcept
@@ -70,12 +52,6 @@ HRESULT CKorvaneSubCommand::Create(ULONG nKind, CKorvaneExplorerCommand* pRoot,
     return S_OK;
 }
 
-bool CKorvaneSubCommand::Prepare(CCompareMenu& menu, IShellItemArray* psiItemArray)
-{
-    TakeSelection(menu, psiItemArray);
-    return menu.Refresh();
-}
-
 HWND CKorvaneSubCommand::GetOwnerWindow() const noexcept
 {
     HWND hWnd = GetSiteWindow();
@@ -89,16 +65,15 @@ STDMETHODIMP CKorvaneSubCommand::GetTitle(IShellItemArray*, LPWSTR* ppszName)
     if (!ppszName)
         return E_POINTER;
     *ppszName = nullptr;
+    if (!m_pRoot)
+        return E_UNEXPECTED;
     try {
-        // The title names the remembered file, which the key holds whatever the selection.
-        CCompareMenu menu;
-        menu.Refresh();
         // Menu markup, "&" doubled in the file name. A command's title is a verb's display text,
         // which Microsoft documents as menu text whose "&" marks the access key ("&Do It" is
         // chosen with D, "Creating Shortcut Menu Handlers"); "Show more options" shows the title
         // so, where only "&&" shows an "&". Windows 11's own menu shows the same title and is
         // documented no other way, so the title keeps the one documented form.
-        return CopyToTaskMemory(menu.GetItemText(kKinds[m_nKind].nItemId, true), ppszName);
+        return CopyToTaskMemory(m_pRoot->GetItemTitle(kKinds[m_nKind].nItemId), ppszName);
     } catch (...) {
         return ResultOfCurrentException();
     }
@@ -139,14 +114,20 @@ STDMETHODIMP CKorvaneSubCommand::GetCanonicalName(GUID* pguidCommandName)
     return S_OK;
 }
 
-STDMETHODIMP CKorvaneSubCommand::GetState(IShellItemArray* psiItemArray, BOOL, EXPCMDSTATE* pCmdState)
+STDMETHODIMP CKorvaneSubCommand::GetState(IShellItemArray* psiItemArray, BOOL fOkToBeSlow,
+                                          EXPCMDSTATE* pCmdState)
 {
     if (!pCmdState)
         return E_POINTER;
     *pCmdState = ECS_HIDDEN;
+    if (!m_pRoot)
+        return S_OK;
     try {
-        CCompareMenu menu;
-        if (Prepare(menu, psiItemArray) && menu.IsItemOfState(kKinds[m_nKind].nItemId))
+        // The root decided this selection when it was asked: only a new one is walked again.
+        const HRESULT hr = m_pRoot->DecideMenu(psiItemArray, fOkToBeSlow != FALSE, false);
+        if (FAILED(hr))
+            return hr; // E_PENDING: the host asks again where it may be slow
+        if (m_pRoot->IsItemShown(kKinds[m_nKind].nItemId))
             *pCmdState = ECS_ENABLED;
         return S_OK;
     } catch (...) {
@@ -160,7 +141,8 @@ STDMETHODIMP CKorvaneSubCommand::Invoke(IShellItemArray* psiItemArray, IBindCtx*
         // The state is taken afresh: the remembered file may have changed since the menu was shown,
         // and then this command does what the classic menu would do now, or nothing.
         CCompareMenu menu;
-        if (!Prepare(menu, psiItemArray))
+        TakeSelectedFiles(menu, psiItemArray, true);
+        if (!menu.Refresh())
             return S_FALSE;
         // This menu has no "no user interface" request: the dialog and the failure message are allowed.
         return menu.RunCommand(kKinds[m_nKind].nItemId, GetOwnerWindow(), true);

@@ -8,8 +8,6 @@
 #include "KorvaneExplorerCommand.h"
 #include "ExplorerCommandObject.h"
 
-class CCompareMenu;
-
 class CKorvaneSubCommand final : public CExplorerCommandObject {
 public:
     // The kinds, in the order the root enumerates them.
@@ -29,9 +27,6 @@ public:
 
 private:
     CKorvaneSubCommand(ULONG nKind, CKorvaneExplorerCommand* pRoot) noexcept;
-    // Takes the selection's files into the core and re-reads the product key; false when the
-    // classic menu would add nothing (switch off, key unusable).
-    static bool Prepare(CCompareMenu& menu, IShellItemArray* psiItemArray);
     // The site's window, else the root's site's window (the host may set only the root's site).
     HWND GetOwnerWindow() const noexcept;
 

@@ -3,8 +3,11 @@
 #include "SystemFunction.h"
 
 namespace {
-// Windows 11's first build: from here on Explorer's menu shows packaged commands at its top level.
-constexpr DWORD kFirstWindows11Build = 22000;
+// Windows 11's first build, the package's minimum: from here on Explorer's menu shows packaged
+// commands at its top level. Windows 10 never registers the package (its manifest asks for this
+// build), so there the classic items are the only ones.
+constexpr DWORD kFirstWindows11Build = KV_PACKAGE_MIN_BUILD;
+static_assert(kFirstWindows11Build >= 22000, "packaged commands show at the menu's top from Windows 11 on");
 
 DWORD TrueBuildNumber()
 {
@@ -17,6 +20,19 @@ DWORD TrueBuildNumber()
     if (pfnRtlGetVersion == nullptr || pfnRtlGetVersion(&info) != 0)
         return 0;
     return info.dwBuildNumber;
+}
+
+USHORT ProcessMachine()
+{
+    // IsWow64Process2 (Windows 10 1709 and later) names the process's machine type under WOW64
+    // and UNKNOWN otherwise, when the process runs the system's native type.
+    using IsWow64Process2Func = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+    auto pfnIsWow64Process2 = GetSystemFunction<IsWow64Process2Func>(L"kernel32.dll", "IsWow64Process2");
+    USHORT nProcess = IMAGE_FILE_MACHINE_UNKNOWN;
+    USHORT nNative = IMAGE_FILE_MACHINE_UNKNOWN;
+    if (pfnIsWow64Process2 == nullptr || !pfnIsWow64Process2(::GetCurrentProcess(), &nProcess, &nNative))
+        return IMAGE_FILE_MACHINE_UNKNOWN;
+    return nProcess != IMAGE_FILE_MACHINE_UNKNOWN ? nProcess : nNative;
 }
 
 // Set by a test; otherwise the system's calls, resolved on first use rather than while the library
@@ -35,7 +51,8 @@ CPackagedMenuCalls SystemPackagedMenuCalls()
 {
     using FamilyNameFunc = decltype(CPackagedMenuCalls::pfnPackageFamilyNameFromId);
     using PackagesFunc = decltype(CPackagedMenuCalls::pfnGetPackagesByPackageFamily);
-    return {&TrueBuildNumber, GetSystemFunction<FamilyNameFunc>(L"kernel32.dll", "PackageFamilyNameFromId"),
+    return {&TrueBuildNumber, &ProcessMachine,
+            GetSystemFunction<FamilyNameFunc>(L"kernel32.dll", "PackageFamilyNameFromId"),
             GetSystemFunction<PackagesFunc>(L"kernel32.dll", "GetPackagesByPackageFamily")};
 }
 
@@ -52,6 +69,10 @@ bool IsPackagedMenuRegistered()
     const CPackagedMenuCalls calls = CallsInUse();
     if (calls.pfnGetBuildNumber() < kFirstWindows11Build || calls.pfnPackageFamilyNameFromId == nullptr ||
         calls.pfnGetPackagesByPackageFamily == nullptr)
+        return false;
+    // The package names one in-process server, the x64 DLL: a 32-bit program's file dialog (and
+    // any process of another machine type) cannot load it, and there only the classic items show.
+    if (calls.pfnGetProcessMachine() != KV_PACKAGE_SERVER_MACHINE)
         return false;
 
     wchar_t szName[] = KV_PACKAGE_NAME;

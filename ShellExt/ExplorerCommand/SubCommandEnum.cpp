@@ -58,7 +58,9 @@ STDMETHODIMP CSubCommandEnum::Next(ULONG celt, IExplorerCommand** pUICommand, UL
 {
     if (pceltFetched)
         *pceltFetched = 0;
-    if (!pUICommand || (celt > 1 && !pceltFetched))
+    // The fetched count is optional for any count (IEnumExplorerCommand::Next); the result tells
+    // whether all were fetched.
+    if (!pUICommand)
         return E_POINTER;
     ULONG nFetched = 0;
     HRESULT hr = S_OK;

@@ -8,6 +8,7 @@
 #include <cwctype>
 #include <map>
 #include <string>
+#include "PackageIdentity.h"
 #include "ProductVersion.h"
 #include "E2ESupport.h"
 #include "UniqueHandle.h"
@@ -109,6 +110,11 @@ TEST(PackageManifest, IsWellFormedAndNamesWhatTheDllRegisters)
     const Attributes& identity = manifest.Element(kFoundation, L"Identity");
     EXPECT_EQ(identity.at(L"Version"), FileVersionOf(strDll));
     EXPECT_EQ(identity.at(L"Version"), L"" KV_PRODUCT_VERSION_TEXT);
+    // Neutral, as packages with an external location are asked to be; Windows 11 only, where the
+    // classic handler steps aside for it.
+    EXPECT_EQ(identity.at(L"ProcessorArchitecture"), L"neutral");
+    EXPECT_EQ(manifest.Element(kFoundation, L"TargetDeviceFamily").at(L"MinVersion"),
+              L"10.0." + std::to_wstring(KV_PACKAGE_MIN_BUILD) + L".0");
 
     // The menu extension for every file type, and the COM server entry of the same class.
     EXPECT_EQ(manifest.Element(kDesktop5, L"ItemType").at(L"Type"), L"*");
@@ -128,5 +134,16 @@ TEST(PackageManifest, IsWellFormedAndNamesWhatTheDllRegisters)
     EXPECT_EQ(server.at(L"Path"), strRegistered.substr(strRegistered.find_last_of(L'\\') + 1));
     EXPECT_EQ(strThreading, L"Apartment");
     EXPECT_EQ(server.at(L"ThreadingModel"), L"STA");
+
+    // The external location, a folder of its own, holds the server and every picture the
+    // manifest names.
+    const std::wstring strExternal = FromBuildTree(KV_EXTERNAL_LOCATION) + L"\\";
+    const Attributes& visuals =
+        manifest.Element(L"http://schemas.microsoft.com/appx/manifest/uap/windows10", L"VisualElements");
+    for (const std::wstring& strFile :
+         {server.at(L"Path"), visuals.at(L"Square150x150Logo"), visuals.at(L"Square44x44Logo"),
+          std::wstring(L"Assets\\StoreLogo.png")}) {
+        EXPECT_NE(::GetFileAttributesW((strExternal + strFile).c_str()), INVALID_FILE_ATTRIBUTES) << strFile;
+    }
 }
 } // namespace

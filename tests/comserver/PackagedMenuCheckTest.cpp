@@ -1,6 +1,7 @@
-// Windows 11 with the extension's package registered: the classic menu adds nothing. Neither
-// Windows 11 nor package identity exist under wine, so the build number and the two package
-// functions are the test's own (SetPackagedMenuCalls); the menu itself is real.
+// Windows 11 with the extension's package registered, in a process its server loads into: the
+// classic menu adds nothing. Neither Windows 11, package identity nor a 32-bit process exist
+// under wine, so the build number, the process's machine type and the two package functions are
+// the test's own (SetPackagedMenuCalls); the menu itself is real.
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <string>
@@ -13,12 +14,18 @@
 namespace {
 const wchar_t kFamily[] = L"HaldenForge.Korvane.ShellExt_0123456789abc";
 DWORD g_dwBuild = 0;
+USHORT g_nMachine = IMAGE_FILE_MACHINE_AMD64;
 UINT32 g_nPackages = 0;
 std::wstring g_strName, g_strPublisher, g_strFamilyAsked;
 
 DWORD Build()
 {
     return g_dwBuild;
+}
+
+USHORT Machine()
+{
+    return g_nMachine;
 }
 
 LONG WINAPI FamilyNameFromId(const CPackageIdentity* pId, UINT32* pcchName, PWSTR pszName)
@@ -41,29 +48,51 @@ LONG WINAPI PackagesByFamily(PCWSTR pszFamily, UINT32* pnCount, PWSTR*, UINT32* 
 
 class PackagedMenu : public ::testing::Test {
 protected:
-    void SetUp() override { m_old = SetPackagedMenuCalls({&Build, &FamilyNameFromId, &PackagesByFamily}); }
+    void SetUp() override
+    {
+        m_old = SetPackagedMenuCalls({&Build, &Machine, &FamilyNameFromId, &PackagesByFamily});
+    }
     void TearDown() override { SetPackagedMenuCalls(m_old); }
     CPackagedMenuCalls m_old = {};
 };
 
-TEST_F(PackagedMenu, CountsOnlyOnWindows11WithAPackageOfTheExtensionsFamily)
+TEST_F(PackagedMenu, StepsAsideOnlyWhereThePackagedCommandCanShow)
 {
-    g_nPackages = 1;
-    g_dwBuild = 19045; // Windows 10 22H2: its menu shows no packaged commands
-    EXPECT_FALSE(IsPackagedMenuRegistered());
-    g_dwBuild = 22000;
-    EXPECT_TRUE(IsPackagedMenuRegistered());
+    struct Case {
+        const char* name;
+        DWORD dwBuild;
+        USHORT nMachine;
+        UINT32 nPackages;
+        bool bExpected;
+    };
+    const Case cases[] = {
+        {"Windows 11, x64 process, package registered", 22000, IMAGE_FILE_MACHINE_AMD64, 1, true},
+        {"no package registered", 22631, IMAGE_FILE_MACHINE_AMD64, 0, false},
+        {"Windows 10 22H2: its menu shows no packaged command", 19045, IMAGE_FILE_MACHINE_AMD64, 1, false},
+        {"32-bit program's file dialog: the x64 server cannot load", 22631, IMAGE_FILE_MACHINE_I386, 1,
+         false},
+        {"Arm64 process: the x64 server cannot load", 22631, IMAGE_FILE_MACHINE_ARM64, 1, false},
+        {"machine type unknown", 22631, IMAGE_FILE_MACHINE_UNKNOWN, 1, false},
+    };
+    for (const Case& c : cases) {
+        g_dwBuild = c.dwBuild;
+        g_nMachine = c.nMachine;
+        g_nPackages = c.nPackages;
+        EXPECT_EQ(IsPackagedMenuRegistered(), c.bExpected) << c.name;
+    }
     EXPECT_EQ(g_strName, KV_PACKAGE_NAME);
     EXPECT_EQ(g_strPublisher, KV_PACKAGE_PUBLISHER);
     EXPECT_EQ(g_strFamilyAsked, kFamily);
-    g_nPackages = 0;
-    EXPECT_FALSE(IsPackagedMenuRegistered());
 
-    // A system without the package functions (before Windows 8; wine) has no package.
+    // A system without the package functions (before Windows 8; wine) has no package; this test
+    // program is a native x64 process to the system's own question.
     g_nPackages = 1;
-    SetPackagedMenuCalls({&Build, nullptr, nullptr});
+    g_nMachine = IMAGE_FILE_MACHINE_AMD64;
+    SetPackagedMenuCalls({&Build, &Machine, nullptr, nullptr});
     EXPECT_FALSE(IsPackagedMenuRegistered());
-    SetPackagedMenuCalls(SystemPackagedMenuCalls());
+    const CPackagedMenuCalls system = SystemPackagedMenuCalls();
+    EXPECT_EQ(system.pfnGetProcessMachine(), IMAGE_FILE_MACHINE_AMD64);
+    SetPackagedMenuCalls(system);
     EXPECT_FALSE(IsPackagedMenuRegistered());
 }
 
@@ -81,6 +110,7 @@ TEST_F(PackagedMenu, TheClassicMenuAddsNothingWhileThePackageShowsTheCommands)
     ASSERT_NE(::GetModuleFileNameW(nullptr, szFile, MAX_PATH), 0u);
 
     g_dwBuild = 22631;
+    g_nMachine = IMAGE_FILE_MACHINE_AMD64;
     for (UINT32 nPackages : {1u, 0u}) {
         g_nPackages = nPackages;
         IShellExtInit* pInit = nullptr;

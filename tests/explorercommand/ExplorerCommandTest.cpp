@@ -13,6 +13,7 @@
 #include "DialogAnswerer.h"
 #include "E2ESupport.h"
 #include "ExplorerCommandHost.h"
+#include "ShellItemDouble.h"
 #include "ShellExt_h.h"
 #include "ShellItemSelection.h"
 
@@ -307,6 +308,63 @@ TEST_F(ExplorerCommand, ShowsExactlyTheClassicItemsForEverySelection)
     EXPECT_TRUE(ShownTitles({strNew}).empty());
 }
 
+// Items whose paths exist nowhere: only the attributes they carry can tell files from folders.
+TEST_F(ExplorerCommand, TellsFilesFromTheAttributesTheItemsCarry)
+{
+    const std::vector<std::wstring> kSelectFirst = {L"Select First Item to Compare", L"Compare As Text...",
+                                                    L"Compare As Binary..."};
+    struct Case {
+        const char* name;
+        std::vector<ItemInMemory> items;
+        std::vector<std::wstring> expected;
+    };
+    const std::vector<Case> cases = {
+        {"a file", {{L"Q:\\share\\a.txt", kFileItem}}, kSelectFirst},
+        {"a folder", {{L"Q:\\share\\d", kFolderItem}}, {L"Run Korvane"}},
+        {"a zip file, a folder that is a stream", {{L"Q:\\share\\z.zip", kZipItem}}, kSelectFirst},
+        {"items outside the file system and folders are passed over",
+         {{L"", kVirtualItem}, {L"Q:\\d", kFolderItem}, {L"Q:\\a", kFileItem}, {L"Q:\\b", kFileItem}},
+         {L"Compare As Text", L"Compare As Binary"}},
+    };
+    for (const Case& c : cases) {
+        CUniqueInterface<CShellItemArrayDouble> pSelection = CShellItemArrayDouble::Make(c.items);
+        EXPECT_EQ(Titles(ShownSubCommands(m_pRoot.Get(), pSelection.Get())), c.expected) << c.name;
+        EXPECT_FALSE(pSelection->AskedToValidate()) << c.name;
+    }
+}
+
+// One walk over the selection serves the root and every sub-command of its menu, and a menu
+// opened again on the same selection; a quick answer waits only where a long walk is left.
+TEST_F(ExplorerCommand, WalksEachSelectionOnceAndOnlyWhereItMayBeSlow)
+{
+    std::vector<ItemInMemory> items(1000, ItemInMemory{L"Q:\\d", kFolderItem});
+    items.push_back({L"Q:\\last.txt", kFileItem});
+    CUniqueInterface<CShellItemArrayDouble> pSelection = CShellItemArrayDouble::Make(items);
+    CShellItemArrayDouble& selection = *pSelection.Get();
+    std::vector<CUniqueInterface<IExplorerCommand>> commands = EnumerateSubCommands(m_pRoot.Get());
+    ASSERT_EQ(commands.size(), 8u);
+    // Asked for a quick answer: the root shows (it hangs on the switch alone), its sub-commands
+    // ask to be asked again where they may be slow.
+    EXPCMDSTATE state = ECS_HIDDEN;
+    EXPECT_EQ(m_pRoot->GetState(&selection, FALSE, &state), S_OK);
+    EXPECT_EQ(state, ECS_ENABLED);
+    EXPECT_EQ(commands[1]->GetState(&selection, FALSE, &state), E_PENDING);
+    EXPECT_LE(selection.ItemQueries(), 2 * 256ul) << "a quick answer looks at a bounded number of items";
+
+    const ULONG nBefore = selection.ItemQueries();
+    EXPECT_EQ(ShownSubCommands(m_pRoot.Get(), &selection).size(), 3u); // one file: "Select First Item"
+    const ULONG nOneWalk = 1000 + 2; // each folder's attributes, the file's attributes and path
+    EXPECT_EQ(selection.ItemQueries() - nBefore, nOneWalk);
+    for (auto& pCommand : commands)
+        EXPECT_EQ(pCommand->GetState(&selection, FALSE, &state), S_OK) << "decided: a quick answer";
+    EXPECT_EQ(selection.ItemQueries() - nBefore, nOneWalk);
+
+    // The same selection again, after "Select First Item": no walk, the key read afresh.
+    SetString(L"FirstSelection", L"C:\\old.txt");
+    EXPECT_EQ(ShownSubCommands(m_pRoot.Get(), &selection).size(), 4u);
+    EXPECT_EQ(selection.ItemQueries() - nBefore, nOneWalk);
+}
+
 TEST_F(ExplorerCommand, SubCommandsCarryStableDistinctNamesTipsAndThePicture)
 {
     std::vector<CUniqueInterface<IExplorerCommand>> first = EnumerateSubCommands(m_pRoot.Get());
@@ -344,6 +402,11 @@ TEST_F(ExplorerCommand, SubCommandsCarryStableDistinctNamesTipsAndThePicture)
     EXPECT_EQ(nFetched, 2u);
     for (ULONG i = 0; i < nFetched; ++i)
         batch[i]->Release();
+    IExplorerCommand* uncounted[3] = {};
+    ASSERT_EQ(pEnum->Reset(), S_OK);
+    EXPECT_EQ(pEnum->Next(3, uncounted, nullptr), S_OK) << "the fetched count is optional for any count";
+    for (IExplorerCommand* pCommand : uncounted)
+        EXPECT_TRUE(pCommand && pCommand->Release() == 0);
 
     // Every object of the command holds the module: a sub-command the host keeps after the root
     // and the enumeration are gone still keeps the DLL loaded.

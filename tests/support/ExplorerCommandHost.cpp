@@ -35,6 +35,10 @@ std::wstring TitleOf(IExplorerCommand* pCommand, IShellItemArray* pSelection)
 std::vector<ShownCommand> ShownSubCommands(IExplorerCommand* pRoot, IShellItemArray* pSelection)
 {
     std::vector<ShownCommand> shown;
+    // The root first, as the menu asks it before it opens its flyout.
+    EXPCMDSTATE rootState = ECS_HIDDEN;
+    if (FAILED(pRoot->GetState(pSelection, TRUE, &rootState)) || (rootState & ECS_HIDDEN))
+        return shown;
     for (CUniqueInterface<IExplorerCommand>& pCommand : EnumerateSubCommands(pRoot)) {
         EXPCMDSTATE state = ECS_HIDDEN;
         if (FAILED(pCommand->GetState(pSelection, TRUE, &state)) || (state & ECS_HIDDEN))

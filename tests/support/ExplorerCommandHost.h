@@ -17,7 +17,8 @@ struct ShownCommand {
 
 // Every sub-command the root enumerates, in order; empty when it has none or fails.
 std::vector<CUniqueInterface<IExplorerCommand>> EnumerateSubCommands(IExplorerCommand* pRoot);
-// The sub-commands not hidden for the selection, in order, with their titles.
+// The sub-commands not hidden for the selection, in order, with their titles; none when the
+// root itself is hidden.
 std::vector<ShownCommand> ShownSubCommands(IExplorerCommand* pRoot, IShellItemArray* pSelection);
 // A text the command hands out in task memory ("<failed 0x...>" when the call fails).
 std::wstring TitleOf(IExplorerCommand* pCommand, IShellItemArray* pSelection);

@@ -1,0 +1,19 @@
+#pragma once
+// The files of a Windows 11 menu's selection, told from the attributes its shell items already
+// carry. Explorer asks for every command's state on its user-interface thread, and Microsoft's
+// IExplorerCommand page says those calls must not reach network resources: a selection on a share
+// must cost no round trip, so nothing here asks the file system.
+#include <windows.h>
+#include <shobjidl.h>
+
+class CCompareMenu;
+
+// How many items a walk looks at when the host asks for a quick answer (fOkToBeSlow FALSE).
+constexpr DWORD kQuickSelectionItems = 256;
+
+// Takes the selection's first two files into menu, in the array's order: items that are in the
+// file system and are streams or not folders (a .zip is both a folder and a stream, and a file).
+// Items without a file-system path (a library, the Computer folder) are passed over. S_OK once
+// decided; E_PENDING, with no file taken, when bOkToBeSlow is false and the first
+// kQuickSelectionItems items did not decide it.
+HRESULT TakeSelectedFiles(CCompareMenu& menu, IShellItemArray* psiItemArray, bool bOkToBeSlow);
