@@ -4,6 +4,7 @@
 #include "Module.h"
 #include "UniqueHandle.h"
 #include "resource.h"
+#include <type_traits>
 #include <vector>
 
 const WCHAR g_szProductKey[] = L"Software\\Halden Forge\\Korvane";
@@ -27,6 +28,36 @@ const UINT kMenuItems[4][kMaxItems] = {
     {IDS_COMPARE_TO_TEXT, IDS_COMPARE_TO_BINARY, IDS_COMPARE_OTHER_TEXT, IDS_COMPARE_OTHER_BINARY},
     {IDS_COMPARE_PAIR_TEXT, IDS_COMPARE_PAIR_BINARY},
 };
+
+// Every item's verb. Scripts and hosts name an item by it (ShellExecuteEx's lpVerb, an
+// IContextMenu host's InvokeCommand), so it never changes and is never translated.
+const struct {
+    UINT nItemId;
+    const char* pszVerb;
+} kItemVerbs[] = {
+    {IDS_RUN, "KorvaneRun"},
+    {IDS_SELECT_FIRST, "KorvaneSelectFirst"},
+    {IDS_COMPARE_TO_TEXT, "KorvaneCompareToFirstText"},
+    {IDS_COMPARE_TO_BINARY, "KorvaneCompareToFirstBinary"},
+    {IDS_COMPARE_OTHER_TEXT, "KorvaneCompareToOtherText"},
+    {IDS_COMPARE_OTHER_BINARY, "KorvaneCompareToOtherBinary"},
+    {IDS_COMPARE_PAIR_TEXT, "KorvaneCompareSelectedText"},
+    {IDS_COMPARE_PAIR_BINARY, "KorvaneCompareSelectedBinary"},
+};
+
+// Shell verbs match without regard to case; a verb is ASCII, so any other character never matches.
+template <typename Ch> bool IsVerb(const Ch* pszGiven, const char* pszVerb)
+{
+    auto lower = [](unsigned int ch) { return ch >= 'A' && ch <= 'Z' ? ch + ('a' - 'A') : ch; };
+    for (;; ++pszGiven, ++pszVerb) {
+        const unsigned int chGiven =
+            static_cast<unsigned int>(static_cast<std::make_unsigned_t<Ch>>(*pszGiven));
+        if (lower(chGiven) != lower(static_cast<unsigned char>(*pszVerb)))
+            return false;
+        if (chGiven == 0)
+            return true;
+    }
+}
 
 // The switches and files behind the program path, each format beginning with a blank.
 CStringW Arguments(int nText, const CStringW& strFile1, const CStringW& strFile2)
@@ -93,6 +124,22 @@ CStringW ExpandEnvironment(const CStringW& strText)
         cch = cchNeeded;
     }
     return strText;
+}
+
+// The folder the program starts in: its own. The host's current directory may be the last folder
+// its file dialog browsed, a removable or network drive that the program would then hold in use
+// for as long as it runs. Null, the caller's, only for a name without a folder or a folder longer
+// than a current directory may be (Microsoft, "SetCurrentDirectory").
+CStringW ProgramFolder(const CStringW& strFile)
+{
+    int nCut = strFile.ReverseFind(L'\\');
+    if (nCut < 0)
+        nCut = strFile.ReverseFind(L'/');
+    if (nCut < 0)
+        return CStringW();
+    // "C:\" keeps its separator: "C:" alone means that drive's current directory.
+    CStringW strFolder = strFile.Left(nCut == 2 && strFile[1] == L':' ? nCut + 1 : nCut);
+    return strFolder.GetLength() < MAX_PATH - 1 ? strFolder : CStringW();
 }
 
 // The one message the extension shows: the comparison the user asked for did not start, and why.
@@ -186,6 +233,30 @@ UINT CCompareMenu::GetItemId(int nIndex) const
     return kMenuItems[m_nMenuState][nIndex];
 }
 
+LPCSTR CCompareMenu::GetItemVerb(UINT nItemId)
+{
+    for (const auto& verb : kItemVerbs)
+        if (verb.nItemId == nItemId)
+            return verb.pszVerb;
+    return nullptr;
+}
+
+UINT CCompareMenu::FindItemByVerb(LPCSTR lpszVerb) const
+{
+    for (int i = 0; lpszVerb && GetItemId(i) != 0; ++i)
+        if (IsVerb(lpszVerb, GetItemVerb(GetItemId(i))))
+            return GetItemId(i);
+    return 0;
+}
+
+UINT CCompareMenu::FindItemByVerb(LPCWSTR lpszVerb) const
+{
+    for (int i = 0; lpszVerb && GetItemId(i) != 0; ++i)
+        if (IsVerb(lpszVerb, GetItemVerb(GetItemId(i))))
+            return GetItemId(i);
+    return 0;
+}
+
 bool CCompareMenu::IsItemOfState(UINT nItemId) const
 {
     if (nItemId == 0)
@@ -246,7 +317,7 @@ HRESULT CCompareMenu::RunCommand(UINT nItemId, HWND hWndOwner, bool bAllowUI)
         // Forgotten only once the comparison runs: after a failed start the file stays marked.
         m_strFile2 = m_strFile1;
         m_strFile1 = m_strFirstSelection;
-        WriteFirstSelection(L"");
+        ForgetFirstSelection(m_strFirstSelection);
         return S_OK;
     }
     case IDS_COMPARE_OTHER_TEXT:
@@ -276,17 +347,22 @@ HRESULT CCompareMenu::StartProgram(const CStringW& strProgram, int nText, const 
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
+    CStringW strFile, strExtra;
+    SplitProgram(strProgram, strFile, strExtra);
+    const CStringW strFolder = ProgramFolder(strFile);
+    LPCWSTR lpszFolder = strFolder.IsEmpty() ? nullptr : strFolder.GetString();
     // The system may write into the command line, so it gets a buffer of its own.
     if (s_pfnCreateProcess(nullptr, strCommandLine.GetBuffer(), nullptr, nullptr, FALSE,
-                           CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &si, &pi)) {
+                           CREATE_DEFAULT_ERROR_MODE, nullptr, lpszFolder, &si, &pi)) {
         // Not waited for: the comparison program lives on its own.
         CUniqueKernelHandle hThread(pi.hThread);
         CUniqueKernelHandle hProcess(pi.hProcess);
         return S_OK;
     }
     DWORD dwError = ::GetLastError();
-    CStringW strFile, strExtra;
-    SplitProgram(strProgram, strFile, strExtra);
+    // The consent prompt is user interface too, which a caller that forbids it cannot expect.
+    if (dwError == ERROR_ELEVATION_REQUIRED && !bAllowUI)
+        return HRESULT_FROM_WIN32(ERROR_ELEVATION_REQUIRED);
     if (dwError == ERROR_ELEVATION_REQUIRED) {
         // A program whose manifest asks for administrator rights: CreateProcess never asks for
         // consent, the shell's start does (Microsoft, "ShellExecuteEx" and UAC's elevation prompt).
@@ -298,6 +374,7 @@ HRESULT CCompareMenu::StartProgram(const CStringW& strProgram, int nText, const 
         sei.hwnd = ::IsWindow(hWndOwner) ? hWndOwner : nullptr;
         sei.lpFile = strFile;
         sei.lpParameters = strParameters;
+        sei.lpDirectory = lpszFolder;
         sei.nShow = SW_SHOWNORMAL;
         if (s_pfnShellExecuteEx(&sei))
             return S_OK;
@@ -316,7 +393,9 @@ bool CCompareMenu::AskForSecondFile(CStringW& strPath, HWND hWndOwner)
     // Owned by the host's window, the dialog stays above it, disables it while open and takes no
     // taskbar button of its own. A window that is gone meanwhile would make the dialog fail.
     // Only an existing file: a typed name of a missing one would start a comparison of nothing.
-    CFileDialog dlg(TRUE, L"*.*", nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_FILEMUSTEXIST,
+    // No default extension: any file may be chosen, and the dialog would add one to a typed name
+    // that has none (Microsoft, OPENFILENAME's lpstrDefExt, which takes no period either).
+    CFileDialog dlg(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_FILEMUSTEXIST,
                     L"All Files (*.*)|*.*||", ::IsWindow(hWndOwner) ? hWndOwner : nullptr);
     if (dlg.DoModal() != IDOK)
         return false;
@@ -329,6 +408,16 @@ void CCompareMenu::WriteFirstSelection(LPCWSTR lpszPath)
     CEMRegistryKey key;
     if (key.CreateKey(HKEY_CURRENT_USER, g_szProductKey) == ERROR_SUCCESS)
         key.SetString(kValueFirstSelection, lpszPath);
+}
+
+void CCompareMenu::ForgetFirstSelection(const CStringW& strPath)
+{
+    // Another Explorer window may have remembered a new file while this menu was open: that
+    // choice stays.
+    CEMRegistryKey key;
+    if (key.CreateKey(HKEY_CURRENT_USER, g_szProductKey) == ERROR_SUCCESS &&
+        key.QueryString(kValueFirstSelection, L"") == strPath)
+        key.SetString(kValueFirstSelection, L"");
 }
 
 bool CCompareMenu::GetProgramPath(CStringW& strPath) const

@@ -45,6 +45,13 @@ public:
     CStringW GetItemHelp(UINT nItemId) const;
     // Whether the item is one of the current state's.
     bool IsItemOfState(UINT nItemId) const;
+    // The item's verb: one printable ASCII word, the same in every language, that scripts and
+    // hosts invoke the item by; null for 0.
+    static LPCSTR GetItemVerb(UINT nItemId);
+    // The item of the current state whose verb is lpszVerb (ASCII letters of either case), 0 if
+    // none is.
+    UINT FindItemByVerb(LPCSTR lpszVerb) const;
+    UINT FindItemByVerb(LPCWSTR lpszVerb) const;
 
     // Carries out an item of the current state (nothing, S_FALSE, for an id that is not one).
     // hWndOwner owns the file dialog and the failure message; with bAllowUI false neither is shown.
@@ -68,8 +75,9 @@ public:
     static void SetStartCalls(const StartCalls& calls);
 
 protected:
-    // Starts the program with the command line made of its path and the two files, without
-    // waiting for it; shows the failure when bAllowUI. S_OK or the failure's HRESULT.
+    // Starts the program with the command line made of its path and the two files, in the
+    // program's own folder, without waiting for it; shows the failure when bAllowUI. S_OK or the
+    // failure's HRESULT.
     static HRESULT StartProgram(const CStringW& strProgram, int nText, const CStringW& strFile1,
                                 const CStringW& strFile2, HWND hWndOwner, bool bAllowUI);
     // Shows the file-open dialog, owned by hWndOwner if that is a window; true with the chosen
@@ -78,6 +86,8 @@ protected:
     // The program beside this module, for when the registry names none.
     static CStringW GetDefaultProgramPath();
     static void WriteFirstSelection(LPCWSTR lpszPath);
+    // Empties FirstSelection only while it still names strPath.
+    static void ForgetFirstSelection(const CStringW& strPath);
 
     CStringW m_strFile1;
     CStringW m_strFile2;

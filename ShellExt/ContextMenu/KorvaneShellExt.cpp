@@ -96,11 +96,6 @@ HBITMAP CKorvaneShellExt::SharedMenuBitmap()
     return CMenuPicture::ForDpi(CMenuPicture::MenuDpi());
 }
 
-void CKorvaneShellExt::FreeSharedMenuBitmap()
-{
-    CMenuPicture::FreeAll();
-}
-
 // ---- IUnknown ----
 
 namespace {
@@ -293,18 +288,26 @@ int CKorvaneShellExt::BuildMenu(HMENU hMenu, UINT nPosition, UINT nFirstCmdId, U
         nLastCmdId >= nFirstCmdId ? static_cast<ULONGLONG>(nLastCmdId) - nFirstCmdId + 1 : 0;
     const int nCount = static_cast<int>(std::min<ULONGLONG>(GetItemCount(), ullRoom));
     m_bmpMenu = SharedMenuBitmap(); // at the DPI the menu is drawn now
+    // A position past the end (a host's -1 included) appends: the items then follow each other
+    // there instead of the position wrapping round to the top.
+    const int nHostItems = ::GetMenuItemCount(hMenu);
+    if (nHostItems >= 0 && nPosition > static_cast<UINT>(nHostItems))
+        nPosition = static_cast<UINT>(nHostItems);
     for (int i = 0; i < nCount; ++i) {
-        // Inserted whether or not the one before worked: the ids stay tied to the item order.
-        ::InsertMenuW(hMenu, nPosition + i, MF_BYPOSITION | MF_STRING, nFirstCmdId + i,
-                      GetItemText(GetItemId(i), true));
-        // The item's own bitmap: menus since Windows Vista draw it alpha-blended beside the text
-        // (Microsoft, "Visual Style Menus"), on light and dark menus alike; a check-mark bitmap
-        // would show as an opaque box.
+        CStringW strText = GetItemText(GetItemId(i), true);
+        // Text, id and picture in one call, so that an insert that fails leaves the host's items
+        // as they were. The item's own bitmap: menus since Windows Vista draw it alpha-blended
+        // beside the text (Microsoft, "Visual Style Menus"), on light and dark menus alike; a
+        // check-mark bitmap would show as an opaque box.
         MENUITEMINFOW mii = {};
         mii.cbSize = sizeof(mii);
-        mii.fMask = MIIM_BITMAP;
+        mii.fMask = MIIM_FTYPE | MIIM_STRING | MIIM_ID | (m_bmpMenu ? MIIM_BITMAP : 0);
+        mii.fType = MFT_STRING;
+        mii.wID = nFirstCmdId + i;
+        mii.dwTypeData = strText.GetBuffer();
         mii.hbmpItem = m_bmpMenu;
-        ::SetMenuItemInfoW(hMenu, nPosition + i, TRUE, &mii);
+        // Inserted whether or not the one before worked: the ids stay tied to the item order.
+        ::InsertMenuItemW(hMenu, nPosition + i, TRUE, &mii);
     }
     return nCount;
 }
@@ -318,53 +321,78 @@ CStringW CKorvaneShellExt::GetHelpText(UINT_PTR nCmdIndex) const
 
 STDMETHODIMP CKorvaneShellExt::GetCommandString(UINT_PTR idCmd, UINT uType, UINT*, CHAR* pszName, UINT cchMax)
 {
-    // Validation asks whether the index is an item of the current menu.
-    if ((uType & ~GCS_UNICODE) == GCS_VALIDATEA) {
-        if (idCmd >= 0x10000 || GetItemId(static_cast<int>(idCmd)) == 0)
-            return S_FALSE;
-        if (uType == GCS_VALIDATEA)
-            return S_OK;
-        // The Unicode form still receives the item's help text, as it always has.
-    }
-    // A bit test, as the shell's own handlers do: every Unicode request and the ANSI help text.
-    if ((uType & (GCS_HELPTEXTA | GCS_UNICODE)) == 0)
-        return E_INVALIDARG;
+    const UINT nItemId = idCmd < 0x10000 ? GetItemId(static_cast<int>(idCmd)) : 0;
     try {
-        CStringW strHelp = GetHelpText(idCmd);
-        if (!pszName || cchMax == 0)
-            return S_OK;
-        if (uType & GCS_UNICODE) {
-            ::lstrcpynW(reinterpret_cast<LPWSTR>(pszName), strHelp, static_cast<int>(cchMax));
-            return S_OK;
+        switch (uType) {
+        case GCS_VALIDATEA:
+        case GCS_VALIDATEW:
+            return nItemId != 0 ? S_OK : S_FALSE;
+        case GCS_VERBA:
+        case GCS_VERBW: {
+            // The verb a client hands back to InvokeCommand, so only an item has one.
+            LPCSTR lpszVerb = GetItemVerb(nItemId);
+            if (!lpszVerb)
+                return E_INVALIDARG;
+            CStringW strVerb; // ASCII, the same in every code page
+            for (; *lpszVerb; ++lpszVerb)
+                strVerb += static_cast<WCHAR>(*lpszVerb);
+            return CopyCommandString(strVerb, uType, pszName, cchMax);
         }
-        // Sized by the conversion itself: a fixed two bytes per character would cut a text of a
-        // multi-byte code page such as UTF-8 and leave it unterminated.
-        int cbAnsi = ::WideCharToMultiByte(CP_THREAD_ACP, 0, strHelp, -1, nullptr, 0, nullptr, nullptr);
-        CStringA strAnsi;
-        if (cbAnsi > 0) {
-            char* p = strAnsi.GetBuffer(cbAnsi);
-            int n = ::WideCharToMultiByte(CP_THREAD_ACP, 0, strHelp, -1, p, cbAnsi, nullptr, nullptr);
-            strAnsi.ReleaseBuffer(n > 0 ? n - 1 : 0);
+        case GCS_HELPTEXTA:
+        case GCS_HELPTEXTW:
+            return CopyCommandString(GetItemHelp(nItemId), uType, pszName, cchMax);
+        case GCS_VERBICONW:
+            return E_NOTIMPL; // the items' picture is in the menu already
+        default:
+            return E_INVALIDARG;
         }
-        ::lstrcpynA(pszName, strAnsi, static_cast<int>(cchMax));
-        return S_OK;
     } catch (...) {
         return ResultOfCurrentException();
     }
+}
+
+HRESULT CKorvaneShellExt::CopyCommandString(const CStringW& strText, UINT uType, CHAR* pszName, UINT cchMax)
+{
+    if (!pszName || cchMax == 0)
+        return S_OK;
+    if (uType & GCS_UNICODE) {
+        ::lstrcpynW(reinterpret_cast<LPWSTR>(pszName), strText, static_cast<int>(cchMax));
+        return S_OK;
+    }
+    // Sized by the conversion itself: a fixed two bytes per character would cut a text of a
+    // multi-byte code page such as UTF-8 and leave it unterminated.
+    int cbAnsi = ::WideCharToMultiByte(CP_THREAD_ACP, 0, strText, -1, nullptr, 0, nullptr, nullptr);
+    CStringA strAnsi;
+    if (cbAnsi > 0) {
+        char* p = strAnsi.GetBuffer(cbAnsi);
+        int n = ::WideCharToMultiByte(CP_THREAD_ACP, 0, strText, -1, p, cbAnsi, nullptr, nullptr);
+        strAnsi.ReleaseBuffer(n > 0 ? n - 1 : 0);
+    }
+    ::lstrcpynA(pszName, strAnsi, static_cast<int>(cchMax));
+    return S_OK;
 }
 
 STDMETHODIMP CKorvaneShellExt::InvokeCommand(CMINVOKECOMMANDINFO* pici)
 {
     if (!pici)
         return E_INVALIDARG;
-    // Commands come by index only; anything above the low word is a pointer to a verb string.
-    ULONG_PTR nVerb = reinterpret_cast<ULONG_PTR>(pici->lpVerb);
-    if ((nVerb >> 16) != 0)
-        return E_INVALIDARG;
     try {
+        // The Unicode fields exist only in the extended record, which its size announces.
+        LPCWSTR lpVerbW = nullptr;
+        if (pici->cbSize >= sizeof(CMINVOKECOMMANDINFOEX) && (pici->fMask & CMIC_MASK_UNICODE))
+            lpVerbW = reinterpret_cast<CMINVOKECOMMANDINFOEX*>(pici)->lpVerbW;
+        // A verb string, or an index in the low word (nothing above it).
+        UINT nItemId;
+        if (!IS_INTRESOURCE(lpVerbW))
+            nItemId = FindItemByVerb(lpVerbW);
+        else if (!IS_INTRESOURCE(pici->lpVerb))
+            nItemId = FindItemByVerb(pici->lpVerb);
+        else
+            nItemId = GetItemId(LOWORD(reinterpret_cast<ULONG_PTR>(pici->lpVerb)));
+        if (nItemId == 0)
+            return E_FAIL; // not an item of this menu: nothing is done
         // A caller that forbids any user interface gets neither the dialog nor a message.
-        return RunCommand(GetItemId(static_cast<int>(nVerb & 0xFFFF)), pici->hwnd,
-                          (pici->fMask & CMIC_MASK_FLAG_NO_UI) == 0);
+        return RunCommand(nItemId, pici->hwnd, (pici->fMask & CMIC_MASK_FLAG_NO_UI) == 0);
     } catch (...) {
         return ResultOfCurrentException();
     }

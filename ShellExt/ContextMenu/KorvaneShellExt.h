@@ -52,9 +52,6 @@ public:
     int BuildMenu(HMENU hMenu, UINT nPosition, UINT nFirstCmdId, UINT nLastCmdId);
     // The help text of a command index in the current menu state, or an empty text.
     CStringW GetHelpText(UINT_PTR nCmdIndex) const;
-    // Deletes the shared menu pictures: at the module's unload only, when the host has let go of
-    // every object and of the menus they built.
-    static void FreeSharedMenuBitmap();
 
 protected:
     HRESULT DoInitialize(IDataObject* pDataObj);
@@ -62,6 +59,9 @@ protected:
     // The items' picture at the calling thread's menu DPI, made once per size per process; null if
     // it cannot be made (the items then have none).
     static HBITMAP SharedMenuBitmap();
+    // Copies a command string into the caller's buffer as GetCommandString's uType asks: UTF-16
+    // or the thread's ANSI code page, cut to cchMax characters with the terminator.
+    static HRESULT CopyCommandString(const CStringW& strText, UINT uType, CHAR* pszName, UINT cchMax);
 
     HBITMAP m_bmpMenu; // the picture of the last menu built, owned by the module (SharedMenuBitmap)
 

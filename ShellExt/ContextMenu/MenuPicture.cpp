@@ -3,6 +3,7 @@
 #include <vector>
 #include "CriticalSection.h"
 #include "Module.h"
+#include "ShellExtModule.h"
 #include "SystemFunction.h"
 #include "resource.h"
 
@@ -19,6 +20,7 @@ struct CMadePicture {
 };
 CCriticalSection s_lock;
 std::vector<CMadePicture> s_made;
+bool s_bFreeQueued = false; // FreeUnused is among the module's termination callbacks
 
 // The screen's device context, given back on every path.
 class CScreenDC {
@@ -159,27 +161,30 @@ HBITMAP CMenuPicture::ForDpi(UINT nDpi)
     HBITMAP hBitmap = MakePicture(nSize);
     if (hBitmap)
         s_made.push_back({nSize, hBitmap});
+    if (hBitmap && !s_bFreeQueued)
+        s_bFreeQueued = SUCCEEDED(g_ShellExtModule.AddTermFunc(&CMenuPicture::FreeUnused, 0));
     return hBitmap;
 }
 
 UINT CMenuPicture::MenuDpi()
 {
-    // Windows 10 1607 on: the thread's awareness says at which DPI its menus are drawn; a
-    // per-monitor-aware thread such as Explorer's gets 0 here and draws a menu at the DPI of the
-    // monitor it opens on, which for a context menu is the one under the pointer.
+    // Only a per-monitor-v2 thread has its menus drawn at the DPI of the monitor they open on
+    // (Microsoft, "High DPI Desktop Application Development on Windows": menus scale per monitor
+    // from that awareness on); a context menu opens on the monitor under the pointer. Every other
+    // thread draws them at the system's DPI, which the system itself stretches for an unaware one.
+    // Functions of Windows 10 1607 and 8.1 (the module must also load without them), looked up
+    // once per process: every menu asks.
     using GetThreadContext = HANDLE(WINAPI*)(); // DPI_AWARENESS_CONTEXT
-    using GetContextDpi = UINT(WINAPI*)(HANDLE);
-    // Functions of Windows 10 and 8.1 (the module must also load without them), looked up once per
-    // process: every menu asks.
+    using ContextsEqual = BOOL(WINAPI*)(HANDLE, HANDLE);
+    using GetMonitorDpi = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+    using GetSystemDpi = UINT(WINAPI*)();
     static const auto pfnThreadContext =
         GetSystemFunction<GetThreadContext>(L"user32.dll", "GetThreadDpiAwarenessContext");
-    static const auto pfnContextDpi =
-        GetSystemFunction<GetContextDpi>(L"user32.dll", "GetDpiFromDpiAwarenessContext");
-    if (pfnThreadContext && pfnContextDpi) {
-        if (UINT nDpi = pfnContextDpi(pfnThreadContext()))
-            return nDpi;
-        // Windows 8.1 on, in the shell's own helper library, which a per-monitor-aware Explorer has loaded.
-        using GetMonitorDpi = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+    static const auto pfnContextsEqual =
+        GetSystemFunction<ContextsEqual>(L"user32.dll", "AreDpiAwarenessContextsEqual");
+    const HANDLE hPerMonitorV2 = reinterpret_cast<HANDLE>(-4); // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
+    if (pfnThreadContext && pfnContextsEqual && pfnContextsEqual(pfnThreadContext(), hPerMonitorV2)) {
+        // In the shell's own helper library, which a per-monitor-aware Explorer has loaded.
         if (auto pfnMonitorDpi = GetSystemFunction<GetMonitorDpi>(L"shcore.dll", "GetDpiForMonitor")) {
             POINT pt = {};
             ::GetCursorPos(&pt);
@@ -190,8 +195,12 @@ UINT CMenuPicture::MenuDpi()
                 return nDpiY;
         }
     }
-    // Before Windows 10 every menu is drawn at the system's DPI, which changes only with a new
-    // sign-in: read once.
+    // As the calling thread sees it (Windows 10 1607 on).
+    static const auto pfnSystemDpi = GetSystemFunction<GetSystemDpi>(L"user32.dll", "GetDpiForSystem");
+    if (pfnSystemDpi)
+        if (UINT nDpi = pfnSystemDpi())
+            return nDpi;
+    // Before Windows 10 the system's DPI changes only with a new sign-in: read once.
     static const UINT s_nSystemDpi = [] {
         CScreenDC dc;
         int nDpi = dc.Get() ? ::GetDeviceCaps(dc.Get(), LOGPIXELSY) : 0;
@@ -214,9 +223,15 @@ int CMenuPicture::SizeForDpi(UINT nDpi)
     return std::min(std::max(nSize, 1), kLargestSize);
 }
 
-void CMenuPicture::FreeAll()
+void CMenuPicture::FreeUnused(DWORD_PTR)
 {
     CCriticalSectionLock lock(s_lock);
+    s_bFreeQueued = false;
+    // An object made since DllCanUnloadNow counted none may hold a picture already.
+    if (g_ShellExtModule.GetLockCount() != 0) {
+        s_bFreeQueued = SUCCEEDED(g_ShellExtModule.AddTermFunc(&CMenuPicture::FreeUnused, 0));
+        return;
+    }
     for (const CMadePicture& made : s_made)
         ::DeleteObject(made.hBitmap);
     s_made.clear();

@@ -1,6 +1,5 @@
 #include "ShellExtApp.h"
 #include "ClassTable.h"
-#include "KorvaneShellExt.h"
 #include "ShellExtModule.h"
 
 CShellExtApp theApp;
@@ -16,8 +15,5 @@ BOOL CShellExtApp::InitInstance()
 int CShellExtApp::ExitInstance()
 {
     g_ShellExtModule.Term();
-    // GDI is a load-time import of this library, so it is still there; deleting an object loads
-    // nothing and waits for nothing the loader may hold.
-    CKorvaneShellExt::FreeSharedMenuBitmap();
     return CWinApp::ExitInstance();
 }

@@ -314,9 +314,16 @@ TEST_F(Client, TheRuntimeUnloadsTheLibraryOnceTheLastObjectIsGone)
     ASSERT_NE(hShown, nullptr);
     EXPECT_NE(::GetObjectW(hShown, sizeof(bm), &bm), 0) << "a menu the host keeps still shows it";
 
+    // Deleted when the runtime asks whether the module may go, not at the unload itself, which runs
+    // under the loader lock.
+    using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+    auto pfnCanUnloadNow = reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"KorvaneShellExt.dll"), "DllCanUnloadNow")));
+    ASSERT_NE(pfnCanUnloadNow, nullptr);
+    EXPECT_EQ(pfnCanUnloadNow(), S_OK);
+    EXPECT_EQ(::GetObjectW(hShown, sizeof(bm), &bm), 0) << "the picture outlived the module's last object";
     ::CoFreeUnusedLibraries();
     EXPECT_EQ(::GetModuleHandleW(L"KorvaneShellExt.dll"), nullptr);
-    EXPECT_EQ(::GetObjectW(hShown, sizeof(bm), &bm), 0) << "the picture outlived the module";
 
     // Loaded again as new.
     CPtr<IContextMenu> pAgain;

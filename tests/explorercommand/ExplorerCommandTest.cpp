@@ -388,7 +388,7 @@ TEST_F(ExplorerCommand, SubCommandsCarryStableDistinctNamesTipsAndThePicture)
     // The first is "Run Korvane": its tip is the classic item's help text.
     CUniqueCoTaskText strTip, strIcon;
     ASSERT_EQ(first[0]->GetToolTip(nullptr, strTip.Put()), S_OK);
-    EXPECT_STREQ(strTip.Get(), L"Comapre using Korvane");
+    EXPECT_STREQ(strTip.Get(), L"Compare using Korvane");
     ASSERT_EQ(first[0]->GetIcon(nullptr, strIcon.Put()), S_OK);
     EXPECT_STREQ(strIcon.Get(), (s_strDll + L",-202").c_str());
 

@@ -3,6 +3,7 @@
 #include "ShellExtFixture.h"
 #include "DialogAnswerer.h"
 #include <atomic>
+#include <map>
 #include <filesystem>
 #include <chrono>
 #include <thread>
@@ -121,12 +122,14 @@ TEST_F(CommandTest, FailedStartIsToldOnceAndKeepsTheRememberedFile)
 
 namespace {
 // Windows' answer for a program whose manifest asks for administrator rights, which wine never gives.
-std::wstring g_shellFile, g_shellParameters;
+std::wstring g_shellFile, g_shellParameters, g_shellDirectory, g_startDirectory;
 HWND g_shellOwner;
 DWORD g_shellError;
 BOOL WINAPI CreateProcessNeedingElevation(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
-                                          DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION)
+                                          DWORD, LPVOID, LPCWSTR pszDirectory, LPSTARTUPINFOW,
+                                          LPPROCESS_INFORMATION)
 {
+    g_startDirectory = pszDirectory ? pszDirectory : L"";
     ::SetLastError(740); // ERROR_ELEVATION_REQUIRED
     return FALSE;
 }
@@ -134,6 +137,7 @@ BOOL WINAPI RecordingShellExecute(SHELLEXECUTEINFOW* pInfo)
 {
     g_shellFile = pInfo->lpFile ? pInfo->lpFile : L"";
     g_shellParameters = pInfo->lpParameters ? pInfo->lpParameters : L"";
+    g_shellDirectory = pInfo->lpDirectory ? pInfo->lpDirectory : L"";
     g_shellOwner = pInfo->hwnd;
     ::SetLastError(g_shellError);
     return g_shellError == 0;
@@ -149,9 +153,15 @@ TEST_F(CommandTest, ProgramNeedingElevationStartsThroughTheShellAskingForConsent
     HWND hHost = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 320, 200, nullptr,
                                    nullptr, nullptr, nullptr);
 
+    // A caller that allows no user interface gets no consent prompt either.
+    g_shellFile = L"<not called>";
+    CDialogAnswerer none(L"");
+    EXPECT_EQ(HRESULT_FROM_WIN32(740), InvokeWith(0, hHost, CMIC_MASK_FLAG_NO_UI));
+    EXPECT_EQ(L"<not called>", g_shellFile);
+    EXPECT_EQ(first, reg::GetString(L"FirstSelection"));
+
     // Consent declined: the user's own answer, so no message, and the file stays marked.
     g_shellError = ERROR_CANCELLED;
-    CDialogAnswerer none(L"");
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CANCELLED), InvokeWith(0, hHost, 0));
     EXPECT_EQ(first, reg::GetString(L"FirstSelection"));
 
@@ -162,6 +172,10 @@ TEST_F(CommandTest, ProgramNeedingElevationStartsThroughTheShellAskingForConsent
     EXPECT_EQ(m_program, g_shellFile);
     EXPECT_EQ(" /hex /f1 \"" + Utf8(first) + "\" /f2 \"" + Utf8(second) + "\"", Utf8(g_shellParameters));
     EXPECT_EQ(hHost, g_shellOwner);
+    // Both starts in the program's own folder, never in the host's current one.
+    const std::wstring folder = std::filesystem::path(m_program).parent_path().wstring();
+    EXPECT_EQ(folder, g_startDirectory);
+    EXPECT_EQ(folder, g_shellDirectory);
     EXPECT_EQ(L"", reg::GetString(L"FirstSelection"));
     ::DestroyWindow(hHost);
 }
@@ -176,21 +190,72 @@ TEST_F(CommandTest, PairRowsKeepTheSelectionOrder)
     EXPECT_EQ(std::vector<std::string>({Line("text", b, a), Line("hex", b, a)}), WaitForRecords(2));
 }
 
-TEST_F(CommandTest, StringVerbsAndIndexesOutsideTheTableStartNothing)
+// A script names an item by its verb, ANSI or Unicode; anything that is no item of this menu
+// fails and does nothing.
+TEST_F(CommandTest, ItemsByVerbOrIndexAndNothingElse)
 {
-    CMINVOKECOMMANDINFO ici = {};
-    ici.cbSize = sizeof(ici);
-    ici.lpVerb = "open";
-    EXPECT_EQ(E_INVALIDARG, m_obj->InvokeCommand(&ici)); // never built: state 0
+    std::wstring a = MakeFile(L"a.txt"), b = MakeFile(L"b.txt");
+    const struct {
+        const char* pszCase;
+        const char* pszVerb;     // lpVerb: a string, or null for nIndex
+        const wchar_t* pszVerbW; // lpVerbW, read only with the Unicode flag in the extended record
+        UINT nIndex;
+        DWORD cbSize;
+        HRESULT hr;
+        const char* pszMode; // the comparison started, or null
+    } rows[] = {
+        {"ANSI verb", "KorvaneCompareSelectedText", nullptr, 0, sizeof(CMINVOKECOMMANDINFOEX), S_OK, "text"},
+        {"Unicode verb, no ANSI one", nullptr, L"korvanecompareselectedBINARY", 0,
+         sizeof(CMINVOKECOMMANDINFOEX), S_OK, "hex"},
+        {"Unicode verb in a short record", nullptr, L"KorvaneCompareSelectedText", 1,
+         sizeof(CMINVOKECOMMANDINFO), S_OK, "hex"},
+        {"index", nullptr, nullptr, 0, sizeof(CMINVOKECOMMANDINFO), S_OK, "text"},
+        {"unknown verb", "open", nullptr, 0, sizeof(CMINVOKECOMMANDINFOEX), E_FAIL, nullptr},
+        {"verb of another menu", nullptr, L"KorvaneSelectFirst", 0, sizeof(CMINVOKECOMMANDINFOEX), E_FAIL,
+         nullptr},
+        {"verb with more after it", "KorvaneCompareSelectedText2", nullptr, 0, sizeof(CMINVOKECOMMANDINFOEX),
+         E_FAIL, nullptr},
+        {"index past the items", nullptr, nullptr, 2, sizeof(CMINVOKECOMMANDINFO), E_FAIL, nullptr},
+        {"largest index", nullptr, nullptr, 0xFFFF, sizeof(CMINVOKECOMMANDINFO), E_FAIL, nullptr},
+    };
+    EXPECT_EQ(2, Prepare({a, b}));
+    std::vector<std::string> expected;
+    for (const auto& row : rows) {
+        CMINVOKECOMMANDINFOEX ici = {};
+        ici.cbSize = row.cbSize;
+        ici.fMask = CMIC_MASK_UNICODE;
+        ici.lpVerb = row.pszVerb ? row.pszVerb : MAKEINTRESOURCEA(row.nIndex);
+        ici.lpVerbW = row.pszVerbW;
+        ici.nShow = SW_SHOWNORMAL;
+        EXPECT_EQ(row.hr, m_obj->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&ici))) << row.pszCase;
+        if (row.pszMode)
+            expected.push_back(Line(row.pszMode, a, b));
+        EXPECT_EQ(expected, WaitForRecords(expected.size())) << row.pszCase;
+    }
     EXPECT_EQ(E_INVALIDARG, m_obj->InvokeCommand(nullptr));
-    EXPECT_EQ(S_FALSE, Invoke(1));
 
-    EXPECT_EQ(3, Prepare({MakeFile(L"a.txt")}));
-    EXPECT_EQ(S_FALSE, Invoke(3));
-    EXPECT_EQ(S_FALSE, Invoke(0x7FFF));
-    EXPECT_EQ(E_INVALIDARG, m_obj->InvokeCommand(&ici));
-    EXPECT_EQ(L"<missing>", reg::GetString(L"FirstSelection"));
-    EXPECT_TRUE(NothingRecorded());
+    // Each of the eight items has a verb of its own, whichever menu shows it.
+    std::map<std::string, UINT> verbs;
+    for (m_obj->m_nMenuState = 0; m_obj->m_nMenuState < 4; ++m_obj->m_nMenuState)
+        for (int i = 0; UINT nItemId = m_obj->GetItemId(i); ++i)
+            EXPECT_EQ(nItemId, verbs.emplace(CCompareMenu::GetItemVerb(nItemId), nItemId).first->second);
+    EXPECT_EQ(8u, verbs.size());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // a start that should not have been
+    EXPECT_EQ(expected, WaitForRecords(expected.size()));
+}
+
+// Another Explorer window remembered a new file while this menu was open: the compare uses the
+// file this menu named, and the new choice stays.
+TEST_F(CommandTest, CompareWithTheRememberedFileKeepsANewerChoice)
+{
+    std::wstring first = MakeFile(L"first.txt"), newer = MakeFile(L"newer.txt"),
+                 second = MakeFile(L"second.txt");
+    reg::SetString(L"FirstSelection", first);
+    EXPECT_EQ(4, Prepare({second}));
+    reg::SetString(L"FirstSelection", newer);
+    EXPECT_EQ(S_OK, Invoke(0));
+    EXPECT_EQ(std::vector<std::string>({Line("text", first, second)}), WaitForRecords());
+    EXPECT_EQ(newer, reg::GetString(L"FirstSelection"));
 }
 
 TEST_F(CommandTest, WithoutAUsableKorvaneValueTheProgramBesideTheModuleStarts)

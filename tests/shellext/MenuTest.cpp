@@ -1,6 +1,8 @@
 // QueryContextMenu and GetCommandString against real menus and the real product key.
 #include "ShellExtFixture.h"
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include "MenuPicture.h"
 #include "ShellExtModule.h"
 
@@ -89,6 +91,17 @@ TEST_F(MenuTest, ItemsGoAtTheInsertPositionAndOnlyAsManyAsTheIdRangeHolds)
     EXPECT_EQ(L"Delete", items[3].text);
     EXPECT_EQ(nullptr, items[3].bitmap);
 
+    // A position past the end (-1) appends the items in their order, each with its picture.
+    menu.Reset(::CreatePopupMenu());
+    ::AppendMenuW(menu.Get(), MF_STRING, 1, L"Open");
+    EXPECT_EQ(3, m_obj->QueryContextMenu(menu.Get(), 0xFFFFFFFFu, 500, 599, CMF_NORMAL));
+    items = ReadMenu(menu.Get());
+    EXPECT_EQ(std::vector<std::wstring>(
+                  {L"Open", L"Select First Item to Compare", L"Compare As Text...", L"Compare As Binary..."}),
+              Texts(items));
+    for (size_t i = 0; i < items.size(); ++i)
+        EXPECT_EQ(i == 0 ? nullptr : m_obj->Bitmap(), items[i].bitmap) << i;
+
     menu.Reset(::CreatePopupMenu());
     EXPECT_EQ(0, m_obj->QueryContextMenu(menu.Get(), 0, 500, 499, CMF_NORMAL));
     EXPECT_EQ(0, ::GetMenuItemCount(menu.Get()));
@@ -161,15 +174,15 @@ TEST_F(MenuTest, RememberedPathsThatCannotBeUsedAsTheyStand)
 
 TEST_F(MenuTest, HelpTextsOfEveryStateAndIndex)
 {
-    const wchar_t* const run = L"Comapre using Korvane";
-    const wchar_t* const select = L"Select file as the first item to comapre using Korvane";
+    const wchar_t* const run = L"Compare using Korvane";
+    const wchar_t* const select = L"Select file as the first item to compare using Korvane";
     const wchar_t* const toText = L"Compare selected item to previously selected file as text using Korvane";
     const wchar_t* const toBinary =
         L"Compare selected item to previously selected file as binary using Korvane";
     const wchar_t* const otherText = L"Compare to other file as text using Korvane";
     const wchar_t* const otherBinary = L"Compare to other file as binary using Korvane";
-    const wchar_t* const pairText = L"Comapre selected items as text using Korvane";
-    const wchar_t* const pairBinary = L"Comapre selected items as binary using Korvane";
+    const wchar_t* const pairText = L"Compare selected items as text using Korvane";
+    const wchar_t* const pairBinary = L"Compare selected items as binary using Korvane";
     const std::vector<std::vector<std::wstring>> expected = {
         {run, L"", L"", L"", L""},
         {select, otherText, otherBinary, L"", L""},
@@ -186,31 +199,48 @@ TEST_F(MenuTest, HelpTextsOfEveryStateAndIndex)
     }
 }
 
-TEST_F(MenuTest, HelpTextRequestTypesAndBuffers)
+// Each request type answers its own string: the verb a script invokes, the help text Explorer
+// shows, or whether the index is an item; the verb of an index that is no item is refused.
+TEST_F(MenuTest, CommandStringRequestTypesAndBuffers)
 {
+    const struct {
+        UINT uType;
+        UINT_PTR nIndex;
+        HRESULT hr;
+        const char* pszText; // null: the buffer is left as it was
+    } rows[] = {
+        {GCS_VERBA, 1, S_OK, "KorvaneCompareSelectedBinary"},
+        {GCS_VERBW, 0, S_OK, "KorvaneCompareSelectedText"},
+        {GCS_VERBW, 2, E_INVALIDARG, nullptr},
+        {GCS_VERBA, 0x10000, E_INVALIDARG, nullptr},
+        {GCS_HELPTEXTA, 0, S_OK, "Compare selected items as text using Korvane"},
+        {GCS_HELPTEXTW, 1, S_OK, "Compare selected items as binary using Korvane"},
+        {GCS_HELPTEXTW, 2, S_OK, ""},
+        {GCS_VALIDATEA, 1, S_OK, nullptr},
+        {GCS_VALIDATEW, 0, S_OK, nullptr},
+        {GCS_VALIDATEW, 2, S_FALSE, nullptr},
+        {GCS_VALIDATEA, 0x10000, S_FALSE, nullptr},
+        {GCS_VERBICONW, 0, E_NOTIMPL, nullptr},
+        {0x100, 0, E_INVALIDARG, nullptr},
+    };
     m_obj->m_nMenuState = CKorvaneShellExt::MENU_STATE_COMPARE_PAIR;
-    const std::wstring pairText = L"Comapre selected items as text using Korvane";
-    EXPECT_EQ(pairText, HelpW(0, GCS_VERBW));
-    EXPECT_EQ(pairText, HelpW(0, GCS_VALIDATEW));
-
-    char ansi[64];
-    std::memset(ansi, '#', sizeof(ansi));
-    EXPECT_EQ(E_INVALIDARG, m_obj->GetCommandString(0, GCS_VERBA, nullptr, ansi, sizeof(ansi)));
-    // Validation: is the index an item of the current menu?
-    EXPECT_EQ(S_OK, m_obj->GetCommandString(1, GCS_VALIDATEA, nullptr, ansi, sizeof(ansi)));
-    EXPECT_EQ(S_FALSE, m_obj->GetCommandString(2, GCS_VALIDATEA, nullptr, ansi, sizeof(ansi)));
-    EXPECT_EQ('#', ansi[0]);
-    EXPECT_EQ(S_FALSE, m_obj->GetCommandString(2, GCS_VALIDATEW, nullptr, ansi, sizeof(ansi) / 2));
-    EXPECT_EQ(S_FALSE, m_obj->GetCommandString(0x10000, GCS_VALIDATEW, nullptr, ansi, sizeof(ansi) / 2));
-    EXPECT_EQ('#', ansi[0]);
-
-    EXPECT_EQ(S_OK, m_obj->GetCommandString(0, GCS_HELPTEXTA, nullptr, ansi, sizeof(ansi)));
-    EXPECT_STREQ("Comapre selected items as text using Korvane", ansi);
-    EXPECT_EQ(S_OK, m_obj->GetCommandString(0, GCS_HELPTEXTA, nullptr, ansi, 8));
-    EXPECT_STREQ("Comapre", ansi);
-
+    for (const auto& row : rows) {
+        wchar_t buffer[128];
+        std::fill(std::begin(buffer), std::end(buffer), L'#');
+        const UINT cch = (row.uType & GCS_UNICODE) ? 128 : 256;
+        EXPECT_EQ(row.hr, m_obj->GetCommandString(row.nIndex, row.uType, nullptr,
+                                                  reinterpret_cast<CHAR*>(buffer), cch))
+            << "type " << row.uType << " index " << row.nIndex;
+        std::string text;
+        if (row.uType & GCS_UNICODE)
+            text = row.pszText ? Utf8(buffer) : std::string(1, static_cast<char>(buffer[0]));
+        else
+            text =
+                reinterpret_cast<const char*>(buffer)[0] == '#' ? "#" : reinterpret_cast<const char*>(buffer);
+        EXPECT_EQ(row.pszText ? row.pszText : "#", text) << "type " << row.uType << " index " << row.nIndex;
+    }
     wchar_t wide[4] = {L'#', L'#', L'#', L'#'};
-    EXPECT_EQ(S_OK, m_obj->GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<CHAR*>(wide), 1));
+    EXPECT_EQ(S_OK, m_obj->GetCommandString(0, GCS_VERBW, nullptr, reinterpret_cast<CHAR*>(wide), 1));
     EXPECT_EQ(L'\0', wide[0]);
     EXPECT_EQ(L'#', wide[1]);
     EXPECT_EQ(S_OK, m_obj->GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<CHAR*>(wide), 0));
