@@ -1,5 +1,6 @@
 #include "InstallerStart.h"
 #include <objbase.h>
+#include <climits>
 #include <string>
 #include "AnsiText.h"
 #include "UniqueHandle.h"
@@ -63,19 +64,6 @@ bool RemoveEntry(const std::wstring& strPath, DWORD dwAttributes, std::wstring& 
     if (!bRemoved && strInTheWay.empty())
         strInTheWay = strPath;
     return bRemoved;
-}
-
-// Where the path's folders begin: after "X:\" or after "\\server\share\"; 0 for any other form.
-size_t RootLength(const std::wstring& strPath)
-{
-    if (strPath.size() > 3 && strPath[1] == L':' && strPath[2] == L'\\')
-        return 3;
-    if (strPath.compare(0, 2, L"\\\\") != 0 || strPath.compare(0, 4, L"\\\\?\\") == 0 ||
-        strPath.compare(0, 4, L"\\\\.\\") == 0)
-        return 0;
-    size_t nShare = strPath.find(L'\\', 2);
-    size_t nRest = nShare == std::wstring::npos ? nShare : strPath.find(L'\\', nShare + 1);
-    return nRest == std::wstring::npos || nShare == 2 || nRest == nShare + 1 ? 0 : nRest + 1;
 }
 
 // The shell may hand an execute to COM objects, so the calling thread needs COM while it runs.
@@ -176,36 +164,61 @@ BOOL RemoveAllButInstaller(LPCSTR lpszPath, std::wstring* pstrInTheWay)
     }
 }
 
-BOOL IsLinkFreePathTo(LPCSTR lpszPath, HANDLE hHeld)
+BOOL ReplaceWithFinalPath(HANDLE hHeld, LPSTR lpszPath, size_t cbPath)
 {
     try {
         BY_HANDLE_FILE_INFORMATION held = {}, named = {};
-        if (!hHeld || hHeld == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(hHeld, &held))
+        if (!hHeld || hHeld == INVALID_HANDLE_VALUE || !lpszPath || cbPath > INT_MAX ||
+            !::GetFileInformationByHandle(hHeld, &held))
             return FALSE;
-        const std::wstring strPath = lpszPath ? AnsiToWide(lpszPath) : std::wstring();
-        const size_t nRoot = RootLength(strPath);
-        if (nRoot == 0 || nRoot >= strPath.size())
-            return FALSE;
-        // Each folder below the root, then the installer itself.
-        for (size_t nEnd = strPath.find(L'\\', nRoot);; nEnd = strPath.find(L'\\', nEnd + 1)) {
-            const DWORD dwAttributes = ::GetFileAttributesW(strPath.substr(0, nEnd).c_str());
-            if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                return FALSE;
-            if (nEnd == std::wstring::npos)
+        // Normalized names are not always to be had over SMB (a folder above the share's the user
+        // may not list); the opened name is the one after the links too.
+        std::wstring strFinal;
+        for (DWORD dwFlags : {FILE_NAME_NORMALIZED | VOLUME_NAME_DOS, FILE_NAME_OPENED | VOLUME_NAME_DOS}) {
+            strFinal.assign(MAX_PATH, L'\0');
+            DWORD cch = ::GetFinalPathNameByHandleW(hHeld, &strFinal[0], MAX_PATH, dwFlags);
+            if (cch >= MAX_PATH) { // too small: cch is the size asked for, its null included
+                strFinal.assign(cch, L'\0');
+                cch = ::GetFinalPathNameByHandleW(hHeld, &strFinal[0], cch, dwFlags);
+            }
+            if (cch > 0 && cch < strFinal.size()) {
+                strFinal.resize(cch);
                 break;
+            }
+            strFinal.clear();
         }
-        // A link on the way when the file was opened, gone since, would leave the path naming
-        // another file than the one checked.
-        CUniqueFileHandle file(::CreateFileW(strPath.c_str(), FILE_READ_ATTRIBUTES,
+        // "\\?\C:\..." and "\\?\UNC\server\share\..." in the forms every program takes: the
+        // installer gets its path as its command line and as its own module's name. A volume
+        // without a drive letter has no such form (the call fails with ERROR_PATH_NOT_FOUND).
+        std::wstring strPlain;
+        if (strFinal.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+            strPlain = L"\\\\" + strFinal.substr(8);
+        else if (strFinal.compare(0, 4, L"\\\\?\\") == 0 && strFinal.size() > 7 && strFinal[5] == L':' &&
+                 strFinal[6] == L'\\')
+            strPlain = strFinal.substr(4);
+        else
+            return FALSE;
+        // The starts take the system code page: a name it cannot spell exactly is refused (UTF-8
+        // spells every name, and allows neither the flag nor the question).
+        const bool bUtf8 = ::GetACP() == CP_UTF8;
+        BOOL bDefaultUsed = FALSE;
+        std::string strAnsi(cbPath, '\0');
+        const int cb =
+            ::WideCharToMultiByte(CP_ACP, bUtf8 ? 0 : WC_NO_BEST_FIT_CHARS, strPlain.c_str(), -1, &strAnsi[0],
+                                  static_cast<int>(cbPath), nullptr, bUtf8 ? nullptr : &bDefaultUsed);
+        if (cb <= 0 || bDefaultUsed)
+            return FALSE;
+        // The path must name the file held open, and be no link itself.
+        CUniqueFileHandle file(::CreateFileA(strAnsi.c_str(), FILE_READ_ATTRIBUTES,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!file || !::GetFileInformationByHandle(file.Get(), &named))
+        if (!file || !::GetFileInformationByHandle(file.Get(), &named) ||
+            (named.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+            held.dwVolumeSerialNumber != named.dwVolumeSerialNumber ||
+            held.nFileIndexHigh != named.nFileIndexHigh || held.nFileIndexLow != named.nFileIndexLow)
             return FALSE;
-        return held.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
-                       held.nFileIndexHigh == named.nFileIndexHigh &&
-                       held.nFileIndexLow == named.nFileIndexLow
-                   ? TRUE
-                   : FALSE;
+        ::CopyMemory(lpszPath, strAnsi.c_str(), static_cast<size_t>(cb));
+        return TRUE;
     } catch (...) {
         return FALSE;
     }

@@ -21,11 +21,13 @@ BOOL StartInstallerProcess(HWND hwndOwner, LPCSTR lpszPath);
 // that stayed, or is empty when the folder itself could not be read.
 BOOL RemoveAllButInstaller(LPCSTR lpszPath, std::wstring* pstrInTheWay = nullptr);
 
-// TRUE when the path names the file held open (hHeld) and neither it nor any folder above it is a
-// reparse point (a junction, a symbolic link, a mount point). A link the user's programs can turn
-// elsewhere would let the path that was checked name another file, or another folder to empty, by
-// the time of the start; real folders above a file held open cannot be renamed or removed.
-BOOL IsLinkFreePathTo(LPCSTR lpszPath, HANDLE hHeld);
+// Puts the path of the file held open (hHeld) in lpszPath (cbPath bytes), with every junction,
+// symbolic link and redirection on the way resolved (its final path), in the system code page.
+// Real folders above a file held open cannot be renamed or removed, so the path keeps naming the
+// file that was checked; a link, which any program of the user may turn elsewhere, is not on it.
+// FALSE, lpszPath untouched, when the file has no such path (a volume without a drive letter, a
+// name the code page cannot spell, longer than the buffer).
+BOOL ReplaceWithFinalPath(HANDLE hHeld, LPSTR lpszPath, size_t cbPath);
 
 // Where the starts go to the platform: CreateProcessA and ShellExecuteExA, unless a test puts
 // others in their place (Windows' elevation prompt cannot be produced where the tests run).

@@ -216,12 +216,18 @@ HRESULT ReadProductVersion(LPCWSTR pwszFile, ULONGLONG& ullVersion) noexcept
     ullVersion = 0;
     try {
         DWORD dwIgnored = 0;
-        const DWORD cbInfo = ::GetFileVersionInfoSizeW(pwszFile, &dwIgnored);
+        // A failure must never read as S_OK with version 0, which every installer would pass.
+        const auto failed = [] {
+            const DWORD dwError = ::GetLastError();
+            return HRESULT_FROM_WIN32(dwError != ERROR_SUCCESS ? dwError : ERROR_RESOURCE_TYPE_NOT_FOUND);
+        };
+        // The numbers from the file itself, never from a language file beside it (strings only).
+        const DWORD cbInfo = ::GetFileVersionInfoSizeExW(FILE_VER_GET_NEUTRAL, pwszFile, &dwIgnored);
         if (cbInfo == 0)
-            return HRESULT_FROM_WIN32(::GetLastError());
+            return failed();
         std::vector<BYTE> info(cbInfo);
-        if (!::GetFileVersionInfoW(pwszFile, 0, cbInfo, info.data()))
-            return HRESULT_FROM_WIN32(::GetLastError());
+        if (!::GetFileVersionInfoExW(FILE_VER_GET_NEUTRAL, pwszFile, 0, cbInfo, info.data()))
+            return failed();
         VS_FIXEDFILEINFO* pFixed = nullptr;
         UINT cbFixed = 0;
         if (!::VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&pFixed), &cbFixed) || !pFixed ||

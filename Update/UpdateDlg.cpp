@@ -296,19 +296,21 @@ void CUpdateDlg::OnOK()
     // that someone else holds open for writing cannot be held so, and is refused).
     CUniqueFileHandle installer(::CreateFileA(g_szLocalUpdateFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // The check, the emptying and the start go by the path of the file held open, every link on
+    // the way resolved: a junction or symbolic link that another program turns elsewhere after the
+    // check then leads nowhere that counts. Nothing is deleted through a path that is not that.
+    if (installer &&
+        !ReplaceWithFinalPath(installer.Get(), g_szLocalUpdateFile, sizeof(g_szLocalUpdateFile))) {
+        installer.Reset();
+        RemoveUpdateReadyValue();
+        EndFromTray();
+        return;
+    }
     // On this thread the check takes revocation data from the cache only: the click must never
     // wait for the network.
     if (!IsSignedByUpdaterPublisher(g_szLocalUpdateFile, installer.Get(), RevocationRetrieval::CacheOnly)) {
         installer.Reset();
         DeleteInstaller();
-        EndFromTray();
-        return;
-    }
-    // The emptying and the start go by the path: it must lead to the file just checked, and keep
-    // leading there. Nothing is deleted through a path that may lead elsewhere.
-    if (!IsLinkFreePathTo(g_szLocalUpdateFile, installer.Get())) {
-        installer.Reset();
-        RemoveUpdateReadyValue();
         EndFromTray();
         return;
     }

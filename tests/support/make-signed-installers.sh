@@ -100,13 +100,15 @@ sign "Korvane Setup" publisher-renewed.pem publisher-renewed.key "$recorders/kvr
 sign "Korvane Setup" publisher-renewed.pem publisher-renewed.key "$recorder" installer-noversion.exe
 cp "$newer" installer-unsigned.exe
 
-# The signed updater's certificate table (the security entry of the PE32+ optional header's data
+# The signed updater's certificate table (the security entry of the optional header's data
 # directories; its address is a file offset), damaged in place: the PKCS#7's first byte zeroed, and
 # the WIN_CERTIFICATE's length cut to 4.
 le32() { od -An -tu4 -j"$2" -N4 "$1" | tr -d ' '; }
 put() { printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null; }
 pe=$(le32 kvupdate-signed.exe 60)
-table=$(le32 kvupdate-signed.exe $((pe + 24 + 112 + 4 * 8)))
+magic=$(od -An -tu2 -j$((pe + 24)) -N2 kvupdate-signed.exe | tr -d ' ')
+directories=$([ "$magic" = 267 ] && echo 96 || echo 112) # PE32 (0x10b) or PE32+
+table=$(le32 kvupdate-signed.exe $((pe + 24 + directories + 4 * 8)))
 cp kvupdate-signed.exe kvupdate-garbled.exe
 put kvupdate-garbled.exe $((table + 8)) '\x00'
 cp kvupdate-signed.exe kvupdate-cut.exe

@@ -15,6 +15,18 @@ bool IsCleanExit(DWORD dwCode)
     return dwCode < 0xC0000000 && dwCode != 3 && dwCode != STILL_ACTIVE;
 }
 
+bool IsSameFile(const std::string& strA, const std::string& strB)
+{
+    BY_HANDLE_FILE_INFORMATION a = {}, b = {};
+    const auto read = [](const std::string& strPath, BY_HANDLE_FILE_INFORMATION& info) {
+        CUniqueFileHandle file(::CreateFileA(strPath.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        return file && ::GetFileInformationByHandle(file.Get(), &info);
+    };
+    return read(strA, a) && read(strB, b) && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
 std::string SigningFile(const char* pszName)
 {
     return ToWindowsPath(KV_SIGNING_DIR) + "\\" + pszName;
@@ -195,30 +207,48 @@ TEST_F(SignedInstaller, FileInTheWayBesideItIsNamedAndTheInstallerKeptForTheNext
     EXPECT_FALSE(FileExists(strHeld));
 }
 
-TEST_F(SignedInstaller, LinkOnTheUpdatePathIsRefusedAndNothingBesideItDeleted)
+TEST_F(SignedInstaller, UpdatePathThroughALinkIsStartedByThePathOfTheFileHeldOpen)
 {
-    // The update folder below a folder link (made by the fixture: wine makes no junctions).
-    const std::string strLink = SigningFile("linked");
-    const std::string strAppData = strLink + "\\AppData";
-    ASSERT_NE(0u, ::GetFileAttributesA(strLink.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) << "no link";
-    CAppDataRedirect redirect(std::wstring(strAppData.begin(), strAppData.end()));
-    ASSERT_EQ(0u, UpdateFilePath().find(strAppData));
+    // The Application Data folder below a folder link, as in a profile moved by a junction (the
+    // link made by the fixture: wine makes no junctions), and on a server share, as folder
+    // redirection puts it. Either installs, from the folder the file really is in.
+    const std::string strShare = ToAnsi(CAppDataRedirect::ShareRoot());
+    ASSERT_FALSE(strShare.empty());
+    const struct {
+        std::string strAppData, strRealAppData;
+    } kCases[] = {
+        {SigningFile("linked") + "\\AppData", SigningFile("linked-target") + "\\AppData"},
+        {strShare + "\\AppData", strShare + "\\AppData"},
+    };
+    ASSERT_NE(0u, ::GetFileAttributesA(SigningFile("linked").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.strAppData);
+        ::CreateDirectoryA(c.strAppData.c_str(), nullptr);
+        CAppDataRedirect redirect(std::wstring(c.strAppData.begin(), c.strAppData.end()));
+        ResetRun();
+        const std::string strTail = UpdateFilePath().substr(c.strAppData.size());
+        const std::string strReal = c.strRealAppData + strTail;
+        ASSERT_EQ(0u, UpdateFilePath().find(c.strAppData));
 
-    const std::string strInstaller = Serve("installer-good.exe");
-    CUpdaterProcess updater(m_server.GetPort(), nullptr, m_strSignedUpdater.c_str());
-    ASSERT_NO_FATAL_FAILURE(ExpectOffered(updater, strInstaller));
-    const std::string strBeside = UpdateFilePath().substr(0, UpdateFilePath().rfind('\\')) + "\\keep.txt";
-    CUniqueFileHandle(::CreateFileA(strBeside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    updater.ClickButton(IDOK);
-    ASSERT_TRUE(updater.WaitForExit(kdwSignedRunMs));
-    ::Sleep(300);
-    EXPECT_EQ("", InstallerRuns());
-    EXPECT_EQ("", ReadUpdateReadyValue());
-    EXPECT_TRUE(FileExists(strBeside)) << "emptied a folder reached through a link";
-    ::DeleteFileA(strBeside.c_str());
-    ::DeleteFileA(UpdateFilePath().c_str());
-    ::RemoveDirectoryA((strAppData + "\\Korvane\\update").c_str());
-    ::RemoveDirectoryA((strAppData + "\\Korvane").c_str());
+        const std::string strInstaller = Serve("installer-good.exe");
+        CUpdaterProcess updater(m_server.GetPort(), nullptr, m_strSignedUpdater.c_str());
+        ASSERT_NO_FATAL_FAILURE(ExpectOffered(updater, strInstaller));
+        const std::string strBeside = strReal.substr(0, strReal.rfind('\\')) + "\\version.dll";
+        CUniqueFileHandle(
+            ::CreateFileA(strBeside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        updater.ClickButton(IDOK);
+        ASSERT_TRUE(updater.WaitForExit(kdwSignedRunMs));
+        ASSERT_TRUE(WaitFor([&] { return !InstallerRuns().empty(); }));
+        // Windows names the share's file "\\server\share\...", wine by where it serves the share.
+        const std::string strRun = InstallerRuns();
+        const std::string strStarted = strRun.substr(1, strRun.find('"', 1) - 1);
+        EXPECT_TRUE(IsSameFile(strStarted, strReal)) << strRun;
+        EXPECT_EQ(std::string::npos, strStarted.find("\\linked\\")) << "started through the link";
+        EXPECT_FALSE(FileExists(strBeside)) << "the folder the installer is really in is emptied";
+        ::DeleteFileA(strReal.c_str());
+        ::RemoveDirectoryA((c.strRealAppData + "\\Korvane\\update").c_str());
+        ::RemoveDirectoryA((c.strRealAppData + "\\Korvane").c_str());
+    }
 }
 
 TEST_F(SignedInstaller, IsNotCheckedByAnUnsignedUpdater)
