@@ -163,6 +163,8 @@ void CUpdateDlg::EndUpdater()
     // Whatever the icon's record says: an add reported as failed may have left an icon that
     // would otherwise stay behind after the updater has gone.
     m_trayIcon.DeleteIcon();
+    // A worker waiting to ask again stops at once, as one in a transfer does after its chunk.
+    CancelDownload();
     m_bEnded = true;
     m_bInTray = false;
     CDialog::OnCancel();
