@@ -46,7 +46,9 @@ TEST(DownloadTlsTest, HttpsWorksAsHttpAndRefusesWhatIsNotSecure)
         {"whole download over https", strHttps, {}, true},
         {"http redirected to https is followed", strPlain + "/download/kvsetup.exe",
          CHttpTestResponse::Redirect(strHttps), true},
-        {"certificate for another name", "https://127.0.0.1:" + Env("KV_TLS_PORT") + "/download/kvsetup.exe", {},
+        {"certificate for another name",
+         "https://127.0.0.1:" + Env("KV_TLS_PORT") + "/download/kvsetup.exe",
+         {},
          false},
         {"https redirected down to http", "https://localhost:" + Env("KV_TLS_PORT") + "/download/down",
          CHttpTestResponse::Ok(strInstaller), false},
@@ -58,9 +60,11 @@ TEST(DownloadTlsTest, HttpsWorksAsHttpAndRefusesWhatIsNotSecure)
         g_bOperationIsFinished = 0;
         WriteFileBytes(strFile, "installer of an earlier run");
         CRecordingSink sink;
-        EXPECT_EQ(DownloadNewVersion(&sink, row.strURL.c_str(), strFile.c_str()), row.bFinished ? TRUE : FALSE);
+        EXPECT_EQ(DownloadNewVersion(&sink, row.strURL.c_str(), strFile.c_str()),
+                  row.bFinished ? TRUE : FALSE);
         if (row.bFinished)
-            EXPECT_TRUE(ReadFileBytes(strFile) == strInstaller) << "the file is not the installer byte for byte";
+            EXPECT_TRUE(ReadFileBytes(strFile) == strInstaller)
+                << "the file is not the installer byte for byte";
         else
             EXPECT_FALSE(FileExists(strFile));
     }
