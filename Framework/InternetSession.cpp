@@ -10,12 +10,8 @@ CInternetSession::CInternetSession(LPCTSTR pstrAgent, DWORD_PTR dwContext, DWORD
         throw CInternetException(::GetLastError());
 }
 
-std::unique_ptr<CHttpFile> CInternetSession::OpenURL(LPCTSTR pstrURL, DWORD_PTR dwContext, DWORD dwFlags,
-                                                     LPCTSTR pstrHeaders, DWORD dwHeadersLength,
-                                                     DWORD dwReceiveTimeout)
+CHttpAddress CInternetSession::CrackURL(LPCTSTR pstrURL)
 {
-    if (!m_hSession)
-        throw CInternetException(ERROR_INVALID_HANDLE);
     if (!pstrURL)
         throw CInternetException(ERROR_INVALID_PARAMETER);
     // No part of a URL is longer than the URL: buffers of its length hold every part.
@@ -34,23 +30,45 @@ std::unique_ptr<CHttpFile> CInternetSession::OpenURL(LPCTSTR pstrURL, DWORD_PTR 
     // Only http is served through this class; anything else would need another kind of file.
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
         throw CInternetException(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-    strHost.resize(parts.dwHostNameLength);
-    strPath.resize(parts.dwUrlPathLength);
-    strPath.append(strExtra.c_str(), parts.dwExtraInfoLength);
-    if (strPath.empty())
-        strPath = TEXT("/");
-    if (parts.nScheme == INTERNET_SCHEME_HTTPS)
+    CHttpAddress address;
+    address.strHost.assign(strHost.c_str(), parts.dwHostNameLength);
+    address.nPort = parts.nPort;
+    address.strObject.assign(strPath.c_str(), parts.dwUrlPathLength);
+    address.strObject.append(strExtra.c_str(), parts.dwExtraInfoLength);
+    if (address.strObject.empty())
+        address.strObject = TEXT("/");
+    address.bSecure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    return address;
+}
+
+std::unique_ptr<CHttpFile> CInternetSession::OpenURL(LPCTSTR pstrURL, DWORD_PTR dwContext, DWORD dwFlags,
+                                                     LPCTSTR pstrHeaders, DWORD dwHeadersLength,
+                                                     DWORD dwReceiveTimeout)
+{
+    if (!m_hSession)
+        throw CInternetException(ERROR_INVALID_HANDLE);
+    return OpenRequest(CrackURL(pstrURL), dwContext, dwFlags, pstrHeaders, dwHeadersLength, dwReceiveTimeout);
+}
+
+std::unique_ptr<CHttpFile> CInternetSession::OpenRequest(const CHttpAddress& address, DWORD_PTR dwContext,
+                                                         DWORD dwFlags, LPCTSTR pstrHeaders,
+                                                         DWORD dwHeadersLength, DWORD dwReceiveTimeout)
+{
+    if (!m_hSession)
+        throw CInternetException(ERROR_INVALID_HANDLE);
+    if (address.bSecure)
         dwFlags |= INTERNET_FLAG_SECURE;
 
     const DWORD_PTR dwRequestContext = dwContext ? dwContext : m_dwContext;
-    CUniqueInternetHandle hConnection(::InternetConnect(m_hSession.Get(), strHost.c_str(), parts.nPort,
-                                                        nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
-                                                        dwRequestContext));
+    CUniqueInternetHandle hConnection(::InternetConnect(m_hSession.Get(), address.strHost.c_str(),
+                                                        address.nPort, nullptr, nullptr,
+                                                        INTERNET_SERVICE_HTTP, 0, dwRequestContext));
     if (!hConnection)
         throw CInternetException(::GetLastError());
     LPCTSTR rgpszAcceptTypes[] = {TEXT("*/*"), nullptr};
-    CUniqueInternetHandle hRequest(::HttpOpenRequest(hConnection.Get(), TEXT("GET"), strPath.c_str(), nullptr,
-                                                     nullptr, rgpszAcceptTypes, dwFlags, dwRequestContext));
+    CUniqueInternetHandle hRequest(::HttpOpenRequest(hConnection.Get(), TEXT("GET"),
+                                                     address.strObject.c_str(), nullptr, nullptr,
+                                                     rgpszAcceptTypes, dwFlags, dwRequestContext));
     if (!hRequest)
         throw CInternetException(::GetLastError());
     // On the request itself, before it is sent: the handle whose waits it bounds.

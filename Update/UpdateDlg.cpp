@@ -162,6 +162,9 @@ void CUpdateDlg::EndFromTray()
 
 void CUpdateDlg::EndUpdater()
 {
+    // First, before anything that may keep this thread: a worker waiting to ask the server again
+    // stops at once, as one in a transfer does after its chunk.
+    CancelDownload();
     // Whatever the icon's record says: an add reported as failed may have left an icon that
     // would otherwise stay behind after the updater has gone.
     m_trayIcon.DeleteIcon();

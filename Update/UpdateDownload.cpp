@@ -1,9 +1,13 @@
 #include "UpdateDownload.h"
 #include <shlobj.h>
+#include <shlwapi.h>
 #include <strsafe.h>
 #include <mbstring.h>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <algorithm>
+#include <string>
 #include <cwchar>
 #include "EMCreateDirectory.h"
 #include "HttpFile.h"
@@ -11,8 +15,8 @@
 #include "PublisherSignature.h"
 #include "UpdateReadyValue.h"
 
-#ifndef KV_DOWNLOAD_HOST
-#define KV_DOWNLOAD_HOST "download.haldenforge.com"
+#ifndef KV_DOWNLOAD_URL
+#define KV_DOWNLOAD_URL "http://download.haldenforge.com/download/kvsetup.exe"
 #endif
 
 char g_szLocalUpdateFile[520];
@@ -23,12 +27,16 @@ namespace {
 CUpdateFolderCalls g_folderCalls = {&::GetShortPathNameW, &::GetModuleFileNameW};
 
 const char kszProductName[] = "Korvane";
-const char kszDownloadURL[] = "http://" KV_DOWNLOAD_HOST "/download/kvsetup.exe";
+const char kszDownloadURL[] = KV_DOWNLOAD_URL;
 // Always from the server, never into the cache. RELOAD passes by the local cache only: a caching
 // proxy is passed by PRAGMA_NOCACHE on Windows, and the headers say the same to every proxy and to
 // internet libraries that send nothing for that flag.
+// IGNORE_REDIRECT_TO_HTTPS: a server that starts forcing HTTPS must not stop the updates of
+// machines where "Warn if changing between secure and not secure mode" is on (WinInet then fails
+// such a redirect with ERROR_INTERNET_HTTP_TO_HTTPS_ON_REDIR). Never the other way round.
 const DWORD kdwRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                              INTERNET_FLAG_TRANSFER_BINARY | INTERNET_FLAG_PRAGMA_NOCACHE;
+                              INTERNET_FLAG_TRANSFER_BINARY | INTERNET_FLAG_PRAGMA_NOCACHE |
+                              INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
 const char kszNoCacheHeaders[] = "Cache-Control: no-cache\r\nPragma: no-cache\r\n";
 const UINT knChunkSize = 4096;
 // A connection that stops delivering without closing (a laptop that slept, a stalled proxy) would
@@ -96,59 +104,264 @@ bool BuildUpdateFolder(char* pszBuffer, size_t cchBuffer)
     return true;
 }
 
-// The transfer itself. Every handle it holds is closed when it returns or throws (request, then
-// session, then the local file), so the caller may delete the file afterwards.
-BOOL TransferToFile(IDownloadSink& sink, LPCSTR lpszRemoteFile, LPCSTR lpszLocalFile)
+// The waits before each further request, after a transfer broke off: at most three more per run.
+const DWORD kdwRetryWaits[] = {1000, 2000, 4000};
+
+// Wakes a worker waiting before a further request when the user stops the download. Auto-reset: a
+// signal nobody waited for is taken by the next wait, which then finds the flag down and waits on.
+HANDLE CancelEvent()
 {
-    CUniqueStdioFile file;
-    CInternetSession session(kszProductName, 1, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    std::unique_ptr<CHttpFile> pRequest =
-        session.OpenURL(lpszRemoteFile, 1, kdwRequestFlags, kszNoCacheHeaders,
-                        static_cast<DWORD>(sizeof(kszNoCacheHeaders) - 1), g_dwReceiveTimeout.load());
+    static CUniqueKernelHandle s_event(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    return s_event.Get();
+}
 
-    DWORD dwStatus = 0;
-    if (!pRequest->QueryInfoStatusCode(dwStatus) || dwStatus < 200 || dwStatus >= 300)
-        return FALSE;
-
-    // A text longer than 19 characters does not fit and fails the query.
-    char szContentLength[20] = {};
-    DWORD dwLength = sizeof(szContentLength);
-    if (!pRequest->QueryInfo(HTTP_QUERY_CONTENT_LENGTH, szContentLength, &dwLength))
-        return FALSE;
-    szContentLength[sizeof(szContentLength) - 1] = '\0';
-    const ULONGLONG ullProductSize = static_cast<ULONGLONG>(_atoi64(szContentLength));
-    sink.SetProductSize(ullProductSize);
-
-    // An installer that cannot be disowned is left as it is, rather than truncated under the value.
-    if (!RemoveUpdateReadyValue())
-        return FALSE;
-    file.Reset(std::fopen(lpszLocalFile, "wb"));
-    if (!file)
-        return FALSE;
-
-    // Without a length there is no percentage to report against: such a run cannot finish.
-    char buffer[knChunkSize];
-    ULONGLONG ullTotal = 0;
-    for (UINT nRead = pRequest->Read(buffer, knChunkSize); nRead > 0; nRead = pRequest->Read(buffer, knChunkSize)) {
-        ullTotal += nRead;
-        if (ullProductSize == 0)
-            return FALSE;
-        sink.UpdateProgress(ullTotal);
-        if (std::fwrite(buffer, 1, nRead, file.Get()) != nRead)
-            return FALSE;
+// False when the user stopped the download before the time was up.
+bool WaitBeforeRetry(DWORD dwMilliseconds)
+{
+    const DWORD dwStart = ::GetTickCount();
+    for (;;) {
         if (g_bOperationIsCanceled.load() == 1)
-            break;
+            return false;
+        const DWORD dwElapsed = ::GetTickCount() - dwStart;
+        if (dwElapsed >= dwMilliseconds)
+            return true;
+        HANDLE hEvent = CancelEvent();
+        if (!hEvent || ::WaitForSingleObject(hEvent, dwMilliseconds - dwElapsed) == WAIT_FAILED)
+            ::Sleep(std::min<DWORD>(dwMilliseconds - dwElapsed, 100)); // no event: look at the flag often
+    }
+}
+
+// Errors by which a connection broke off, could not be made, or timed out: worth asking again once
+// the file holds some of the installer. Anything else (a certificate refused, an invalid answer)
+// ends the run. Wine reports some of these with the sockets' own codes.
+bool IsBreakOff(DWORD dwError)
+{
+    switch (dwError) {
+    case ERROR_INTERNET_TIMEOUT:
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+    case ERROR_INTERNET_CANNOT_CONNECT:
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+    case ERROR_INTERNET_CONNECTION_RESET:
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE: // closed before the status line
+    case WSAECONNABORTED:
+    case WSAECONNRESET:
+    case WSAETIMEDOUT:
+    case WSAECONNREFUSED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Reads a decimal number of up to 19 digits and nothing else.
+bool ParseDecimal(const char*& psz, ULONGLONG& ullValue)
+{
+    const char* pszStart = psz;
+    ullValue = 0;
+    while (*psz >= '0' && *psz <= '9' && psz - pszStart < 19)
+        ullValue = ullValue * 10 + static_cast<ULONGLONG>(*psz++ - '0');
+    return psz != pszStart && !(*psz >= '0' && *psz <= '9');
+}
+
+// "bytes FIRST-LAST/TOTAL", as a 206 answer to "bytes=N-" carries it.
+bool ParseContentRange(const char* psz, ULONGLONG& ullFirst, ULONGLONG& ullLast, ULONGLONG& ullTotal)
+{
+    if (std::strncmp(psz, "bytes ", 6) != 0)
+        return false;
+    psz += 6;
+    if (!ParseDecimal(psz, ullFirst) || *psz++ != '-' || !ParseDecimal(psz, ullLast) || *psz++ != '/' ||
+        !ParseDecimal(psz, ullTotal))
+        return false;
+    return *psz == '\0';
+}
+
+// A header's text when the answer carries it whole in the buffer and it is fit to be sent back in
+// a header of ours (printable, no line break).
+bool QueryHeaderText(const CHttpFile& request, DWORD dwInfoLevel, char* pszBuffer, DWORD cbBuffer)
+{
+    DWORD dwLength = cbBuffer;
+    if (!request.QueryInfo(dwInfoLevel, pszBuffer, &dwLength) || dwLength == 0 || dwLength >= cbBuffer)
+        return false;
+    pszBuffer[dwLength] = '\0';
+    for (const char* p = pszBuffer; *p; ++p)
+        if (*p < 0x20 || *p > 0x7E)
+            return false;
+    return true;
+}
+
+// The installer being fetched into its file, over as many requests as the rules allow.
+class CInstallerTransfer {
+public:
+    CInstallerTransfer(IDownloadSink& sink, LPCSTR lpszLocalFile)
+        : m_sink(sink), m_lpszLocalFile(lpszLocalFile)
+    {
     }
 
-    // fclose flushes the stream's last bytes; a failure there is a short write too.
-    if (std::fclose(file.Detach()) != 0)
-        return FALSE;
-    if (ullProductSize == 0)
-        return FALSE;
-    sink.UpdateProgress(ullTotal);
-    return ullTotal == ullProductSize;
-}
+    BOOL Run(LPCSTR lpszRemoteFile)
+    {
+        CInternetSession session(kszProductName, 1, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        const CHttpAddress address = CInternetSession::CrackURL(lpszRemoteFile);
+        ULONGLONG ullEndBefore = 0;
+        for (size_t nTry = 0;; ++nTry) {
+            bool bAnswered = false;
+            const TryEnd end = Try(session, address, bAnswered);
+            if (end == TryEnd::Complete)
+                return Finish();
+            // A break-off before any of the installer arrived is a failed download, as is a try
+            // that got an answer but not the file past where the one before left it (a server
+            // that always breaks at the same byte, a stall). A try that reached no server at all
+            // (the network still down) says nothing of the server, and only uses up a request.
+            if (end == TryEnd::Failed || !m_file || (bAnswered && m_ullTotal <= ullEndBefore) ||
+                nTry == _countof(kdwRetryWaits) || !WaitBeforeRetry(kdwRetryWaits[nTry]))
+                return FALSE;
+            ullEndBefore = m_ullTotal;
+        }
+    }
+
+private:
+    enum class TryEnd { Complete, BrokeOff, Failed };
+
+    TryEnd Try(CInternetSession& session, const CHttpAddress& address, bool& bAnswered)
+    {
+        // Only with a validator: a range of whatever the server holds now could splice two
+        // different installers into one file.
+        const bool bRange = m_file && !m_strValidator.empty();
+        std::string strHeaders = kszNoCacheHeaders;
+        if (bRange)
+            strHeaders +=
+                "Range: bytes=" + std::to_string(m_ullTotal) + "-\r\nIf-Range: " + m_strValidator + "\r\n";
+        std::unique_ptr<CHttpFile> pRequest;
+        try {
+            pRequest = session.OpenRequest(address, 1, kdwRequestFlags, strHeaders.c_str(),
+                                           static_cast<DWORD>(strHeaders.size()), g_dwReceiveTimeout.load());
+        } catch (const CInternetException& e) {
+            return IsBreakOff(e.m_dwError) ? TryEnd::BrokeOff : TryEnd::Failed;
+        }
+        bAnswered = true;
+        if (address.bSecure && !EndedSecure(*pRequest))
+            return TryEnd::Failed;
+
+        DWORD dwStatus = 0;
+        if (!pRequest->QueryInfoStatusCode(dwStatus))
+            return TryEnd::Failed;
+        if (!m_file) {
+            if (dwStatus < 200 || dwStatus >= 300 || !StartFile(*pRequest, false))
+                return TryEnd::Failed;
+        } else if (bRange && dwStatus == 206) {
+            if (!RangeContinuesFile(*pRequest))
+                return TryEnd::Failed;
+        } else if (dwStatus != 200 || !StartFile(*pRequest, true)) {
+            // The server ignored the range or holds a new installer: only a whole new answer will do.
+            return TryEnd::Failed;
+        }
+        return Receive(*pRequest);
+    }
+
+    // An https address redirected to plain http would hand the installer to anyone on the way.
+    static bool EndedSecure(const CHttpFile& request)
+    {
+        char szURL[INTERNET_MAX_URL_LENGTH + 1] = {};
+        DWORD cbURL = sizeof(szURL) - 1;
+        return ::InternetQueryOptionA(request.GetHandle(), INTERNET_OPTION_URL, szURL, &cbURL) &&
+               ::StrCmpNIA(szURL, "https://", 8) == 0;
+    }
+
+    // Reads the announced length and validator, reports the size and (re)opens the file empty.
+    bool StartFile(const CHttpFile& request, bool bOver)
+    {
+        // A text longer than 19 characters does not fit and fails the query.
+        char szContentLength[20] = {};
+        DWORD dwLength = sizeof(szContentLength);
+        if (!request.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, szContentLength, &dwLength))
+            return false;
+        szContentLength[sizeof(szContentLength) - 1] = '\0';
+        m_ullProductSize = static_cast<ULONGLONG>(_atoi64(szContentLength));
+        ReadValidator(request);
+        m_file.Reset();
+        m_ullTotal = 0;
+        m_sink.SetProductSize(m_ullProductSize);
+        // The bar goes back with the label when the installer starts over.
+        if (bOver)
+            m_sink.UpdateProgress(0);
+        // An installer that cannot be disowned is left as it is, rather than truncated under the value.
+        if (!RemoveUpdateReadyValue())
+            return false;
+        m_file.Reset(std::fopen(m_lpszLocalFile, "wb"));
+        return static_cast<bool>(m_file);
+    }
+
+    // A strong ETag, else the Last-Modified date; a weak ETag may not be sent in If-Range.
+    void ReadValidator(const CHttpFile& request)
+    {
+        char szValue[256];
+        m_strValidator.clear();
+        if (QueryHeaderText(request, HTTP_QUERY_ETAG, szValue, sizeof(szValue)) &&
+            std::strncmp(szValue, "W/", 2) != 0)
+            m_strValidator = szValue;
+        else if (QueryHeaderText(request, HTTP_QUERY_LAST_MODIFIED, szValue, sizeof(szValue)))
+            m_strValidator = szValue;
+    }
+
+    bool RangeContinuesFile(const CHttpFile& request) const
+    {
+        char szRange[64];
+        ULONGLONG ullFirst = 0, ullLast = 0, ullTotal = 0;
+        return QueryHeaderText(request, HTTP_QUERY_CONTENT_RANGE, szRange, sizeof(szRange)) &&
+               ParseContentRange(szRange, ullFirst, ullLast, ullTotal) && ullFirst == m_ullTotal &&
+               ullTotal == m_ullProductSize && ullLast + 1 == ullTotal;
+    }
+
+    TryEnd Receive(CHttpFile& request)
+    {
+        char buffer[knChunkSize];
+        for (;;) {
+            UINT nRead = 0;
+            try {
+                nRead = request.Read(buffer, knChunkSize);
+            } catch (const CInternetException& e) {
+                return IsBreakOff(e.m_dwError) ? TryEnd::BrokeOff : TryEnd::Failed;
+            }
+            if (nRead == 0)
+                break;
+            m_ullTotal += nRead;
+            // Without a length there is no percentage to report against: such a run cannot finish.
+            if (m_ullProductSize == 0)
+                return TryEnd::Failed;
+            m_sink.UpdateProgress(m_ullTotal);
+            if (std::fwrite(buffer, 1, nRead, m_file.Get()) != nRead)
+                return TryEnd::Failed;
+            if (g_bOperationIsCanceled.load() == 1)
+                return m_ullTotal == m_ullProductSize ? TryEnd::Complete : TryEnd::Failed;
+        }
+        if (m_ullTotal < m_ullProductSize)
+            return TryEnd::BrokeOff; // closed before the announced length
+        return m_ullTotal == m_ullProductSize ? TryEnd::Complete : TryEnd::Failed;
+    }
+
+    BOOL Finish()
+    {
+        // fclose flushes the stream's last bytes; a failure there is a short write too.
+        if (std::fclose(m_file.Detach()) != 0 || m_ullProductSize == 0)
+            return FALSE;
+        m_sink.UpdateProgress(m_ullTotal);
+        return m_ullTotal == m_ullProductSize;
+    }
+
+    IDownloadSink& m_sink;
+    LPCSTR m_lpszLocalFile;
+    CUniqueStdioFile m_file; // open from the first accepted answer on
+    ULONGLONG m_ullProductSize = 0;
+    ULONGLONG m_ullTotal = 0; // bytes the file holds
+    std::string m_strValidator;
+};
 } // namespace
+
+void CancelDownload()
+{
+    g_bOperationIsCanceled.store(1);
+    if (HANDLE hEvent = CancelEvent())
+        ::SetEvent(hEvent);
+}
 
 DWORD SetDownloadReceiveTimeout(DWORD dwMilliseconds)
 {
@@ -167,7 +380,7 @@ BOOL DownloadNewVersion(IDownloadSink* pUpdateDlg, LPCSTR lpszRemoteFile, LPCSTR
     BOOL bFinished = FALSE;
     try {
         if (pUpdateDlg && lpszRemoteFile && lpszLocalFile)
-            bFinished = TransferToFile(*pUpdateDlg, lpszRemoteFile, lpszLocalFile);
+            bFinished = CInstallerTransfer(*pUpdateDlg, lpszLocalFile).Run(lpszRemoteFile);
         // Complete and closed: only now is the whole signature there to check. An installer from
         // anyone but the updater's publisher is a failed download.
         if (bFinished && !IsSignedByUpdaterPublisher(lpszLocalFile))

@@ -14,8 +14,11 @@ extern char g_szLocalUpdateFile[520];
 // 1 once the installer is complete, closed and of the announced length. The store releases and
 // every read acquires, so a reader that sees 1 also sees the file and the path.
 extern std::atomic<LONG> g_bOperationIsFinished;
-// Read after every chunk: 1 makes the worker leave the transfer unfinished.
+// Read after every chunk and during the waits between requests: 1 makes the worker leave the
+// transfer unfinished.
 extern std::atomic<LONG> g_bOperationIsCanceled;
+// Raises g_bOperationIsCanceled and wakes a worker waiting before a further request.
+void CancelDownload();
 
 // Thread entry; lpParam is the IDownloadSink*. Always returns 1; nothing is raised out of it.
 DWORD WINAPI DownloadThreadFunc(LPVOID lpParam);

@@ -33,6 +33,27 @@ bool EqualsNoCase(const std::string& a, const char* b)
     return ::lstrcmpiA(a.c_str(), b) == 0;
 }
 
+std::string ResponseHeader(const CHttpTestResponse& response, const char* pszName)
+{
+    for (const auto& header : response.headers)
+        if (EqualsNoCase(header.first, pszName))
+            return header.second;
+    return std::string();
+}
+
+// Where a "bytes=N-" range asks the body to start, when the answer may honour it; npos otherwise.
+size_t RangeStart(const CHttpTestResponse& response, const CRecordedRequest& request)
+{
+    const std::string strRange = request.Header("Range");
+    if (!response.bHonourRange || strRange.compare(0, 6, "bytes=") != 0 || strRange.back() != '-')
+        return std::string::npos;
+    const std::string strIfRange = request.Header("If-Range");
+    if (!strIfRange.empty() && strIfRange != ResponseHeader(response, "ETag") &&
+        strIfRange != ResponseHeader(response, "Last-Modified"))
+        return std::string::npos;
+    return static_cast<size_t>(std::strtoull(strRange.c_str() + 6, nullptr, 10));
+}
+
 // Hands out the body piece by piece, from memory or from a file, without holding a file in memory.
 class CBodySource {
 public:
@@ -48,6 +69,12 @@ public:
         }
     }
     size_t Size() const { return m_nSize; }
+    void SkipTo(size_t nPos)
+    {
+        m_nPos = std::min(nPos, m_nSize);
+        if (m_file.is_open())
+            m_file.seekg(static_cast<std::streamoff>(m_nPos));
+    }
     // Fills the buffer with up to n bytes from the current position; returns the count.
     size_t Next(std::vector<char>& buffer, size_t n)
     {
@@ -237,16 +264,24 @@ void CHttpTestServer::ServeOneRequest(UINT_PTR s)
         return;
     CBodySource body(response);
     std::string strHead = response.strStatusLine + "\r\n";
+    const size_t nRangeStart = RangeStart(response, request);
+    if (nRangeStart != std::string::npos) {
+        body.SkipTo(nRangeStart);
+        strHead = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(nRangeStart) +
+                  "-" + std::to_string(body.Size() - 1) + "/" + std::to_string(body.Size()) + "\r\n";
+    }
     for (const auto& header : response.headers)
         strHead += header.first + ": " + header.second + "\r\n";
+    const size_t nBodyStart = nRangeStart == std::string::npos ? 0 : std::min(nRangeStart, body.Size());
+    const size_t nBodyBytes = body.Size() - nBodyStart;
     if (response.bAutoLength)
-        strHead += "Content-Length: " + std::to_string(body.Size()) + "\r\n";
+        strHead += "Content-Length: " + std::to_string(nBodyBytes) + "\r\n";
     strHead += "Connection: close\r\n\r\n";
     if (!SendAll(s, strHead.data(), strHead.size()))
         return;
 
     std::vector<char> piece;
-    size_t nBudget = std::min(response.nCutAfter, body.Size());
+    size_t nBudget = std::min(response.nCutAfter, nBodyBytes);
     for (bool bFirst = true; nBudget > 0; bFirst = false) {
         if (!bFirst && response.dwChunkDelayMs)
             ::Sleep(response.dwChunkDelayMs);
@@ -255,7 +290,7 @@ void CHttpTestServer::ServeOneRequest(UINT_PTR s)
             return;
         nBudget -= n;
     }
-    if (response.nCutAfter < body.Size() && response.bStall) {
+    if (response.nCutAfter < nBodyBytes && response.bStall) {
         // Wait for the client's close (recv gives 0 or an error), waking to notice the server stopping.
         for (;;) {
             int n = ::recv(s, recvBuffer, sizeof(recvBuffer), 0);
@@ -263,7 +298,7 @@ void CHttpTestServer::ServeOneRequest(UINT_PTR s)
                 return;
         }
     }
-    if (response.nCutAfter < body.Size() && response.bReset) {
+    if (response.nCutAfter < nBodyBytes && response.bReset) {
         linger hard = {1, 0}; // closing with a zero linger time sends a reset
         ::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof(hard));
     }

@@ -30,6 +30,10 @@ struct CHttpTestResponse {
     bool bStall = false;
     // Close the connection as soon as the request has arrived, answering nothing.
     bool bCloseWithoutAnswer = false;
+    // Answer "Range: bytes=N-" with 206 and the body from N, unless an If-Range names another
+    // validator than this answer's ETag or Last-Modified header (then the whole body, 200). The
+    // cut above counts the bytes of this answer.
+    bool bHonourRange = false;
 
     static CHttpTestResponse Ok(std::string strBody);
     static CHttpTestResponse Status(const char* pszStatusLine);

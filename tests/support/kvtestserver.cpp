@@ -1,10 +1,13 @@
 // Serves one file for a GET of any URL on 127.0.0.1, for end-to-end runs of the updater (point
 // http_proxy at it) and for the download benchmark.
 //   kvtestserver --file PATH [--port N] [--port-file PATH] [--bytes-per-second N]
-//                [--chunk-bytes N --chunk-delay-ms N] [--stall-after N] [--requests N]
+//                [--chunk-bytes N --chunk-delay-ms N] [--stall-after N] [--reset-after N]
+//                [--etag TEXT] [--ranges 1] [--requests N]
 // Port 0 (the default) picks a free port; the port is printed on stdout and, if asked, written to
 // the port file. --stall-after sends that many bytes of the body, then nothing, keeping the
-// connection open. Without --requests the server runs until it is ended.
+// connection open; --reset-after sends that many bytes of each answer, then resets the connection.
+// --etag sends that validator; --ranges 1 answers "Range: bytes=N-" with 206 (If-Range permitting).
+// Without --requests the server runs until it is ended.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +20,8 @@ int Usage()
     std::fprintf(
         stderr,
         "usage: kvtestserver --file PATH [--port N] [--port-file PATH] [--bytes-per-second N]\n"
-        "                    [--chunk-bytes N] [--chunk-delay-ms N] [--stall-after N] [--requests N]\n");
+        "                    [--chunk-bytes N] [--chunk-delay-ms N] [--stall-after N] [--reset-after N]\n"
+        "                    [--etag TEXT] [--ranges 1] [--requests N]\n");
     return 2;
 }
 } // namespace
@@ -50,7 +54,14 @@ int main(int argc, char** argv)
             else if (!std::strcmp(pszName, "--stall-after")) {
                 response.nCutAfter = std::strtoull(pszValue, nullptr, 10);
                 response.bStall = true;
-            } else if (!std::strcmp(pszName, "--requests"))
+            } else if (!std::strcmp(pszName, "--reset-after")) {
+                response.nCutAfter = std::strtoull(pszValue, nullptr, 10);
+                response.bReset = true;
+            } else if (!std::strcmp(pszName, "--etag"))
+                response.headers.emplace_back("ETag", pszValue);
+            else if (!std::strcmp(pszName, "--ranges"))
+                response.bHonourRange = std::strcmp(pszValue, "0") != 0;
+            else if (!std::strcmp(pszName, "--requests"))
                 nRequests = std::strtoull(pszValue, nullptr, 10);
             else
                 return Usage();

@@ -257,6 +257,39 @@ TEST_F(UpdaterProgram, NotInstallPromptAnsweredCancelKeepsAndAnsweredOkDeletesTh
     EXPECT_EQ("", InstallerRuns());
 }
 
+TEST_F(UpdaterProgram, StopPromptDuringTheWaitBeforeAskingAgainEndsTheUpdater)
+{
+    // Every answer breaks off after 5000 bytes of its own: the worker asks again after 1, 2, 4 s.
+    CHttpTestResponse response = CHttpTestResponse::Ok(m_strInstaller);
+    response.headers.emplace_back("ETag", "\"e2e\"");
+    response.bHonourRange = true;
+    response.nCutAfter = 5000;
+    m_server.SetResponses({response});
+    CUpdaterProcess updater(m_server.GetPort());
+    ASSERT_TRUE(WaitForDialogInTray(updater));
+    // The third answer has broken off: the longest wait has begun.
+    ASSERT_TRUE(WaitFor(
+        [&] { return m_server.GetRequests().size() == 3 && m_server.GetOpenConnectionCount() == 0; }));
+    const std::string strLabel =
+        "Downloading Update: Korvane (14 KB of " + std::to_string(m_strInstaller.size() / 1024) + " KB)";
+    EXPECT_TRUE(WaitFor([&] { return updater.ControlText(IDC_STATUS) == strLabel; }))
+        << updater.ControlText(IDC_STATUS);
+    updater.PostTrayEvent(WM_LBUTTONDBLCLK);
+    ASSERT_TRUE(WaitFor([&] { return updater.IsDialogVisible(); }));
+    updater.ClickButton(IDCANCEL);
+    std::string strText;
+    HWND hBox = updater.WaitForMessageBox(&strText);
+    ASSERT_TRUE(hBox);
+    EXPECT_EQ(kStopPrompt, strText);
+    EXPECT_EQ(m_server.GetRequests().size(), 3u) << "the prompt came after the wait";
+    // Whether the worker is stopped before the wait is up is shown in-process: here wine's own
+    // waits on hiding the message box and the icon take longer than the wait itself.
+    CUpdaterProcess::Answer(hBox, IDOK);
+    ASSERT_TRUE(updater.WaitForExit());
+    EXPECT_TRUE(IsCleanExit(updater.GetExitCode())) << std::hex << updater.GetExitCode();
+    EXPECT_EQ("", ReadUpdateReadyValue());
+}
+
 TEST_F(UpdaterProgram, QuitFromTheTrayMenuAsksAndEnds)
 {
     ServeInstaller(15000);
