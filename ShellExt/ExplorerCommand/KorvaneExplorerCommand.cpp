@@ -101,19 +101,19 @@ STDMETHODIMP CKorvaneExplorerCommand::GetCanonicalName(GUID* pguidCommandName)
     return S_OK;
 }
 
-STDMETHODIMP CKorvaneExplorerCommand::GetState(IShellItemArray* psiItemArray, BOOL fOkToBeSlow,
-                                               EXPCMDSTATE* pCmdState)
+STDMETHODIMP CKorvaneExplorerCommand::GetState(IShellItemArray* psiItemArray, BOOL, EXPCMDSTATE* pCmdState)
 {
     if (!pCmdState)
         return E_POINTER;
     try {
         // Shown exactly when the classic menu would add items: the product's switch is on, whatever
-        // the selection. Deciding the selection here serves the sub-commands asked next; when it
-        // must wait for a slow call, they say so themselves.
-        const HRESULT hr = DecideMenu(psiItemArray, fOkToBeSlow != FALSE, true);
+        // the selection. Deciding the selection here serves the sub-commands asked next. The
+        // decision reads only what the items hold in memory, so a quick answer (fOkToBeSlow FALSE)
+        // is the full one.
+        DecideMenu(psiItemArray, true);
         CCriticalSectionLock lock(m_cs);
-        *pCmdState = (SUCCEEDED(hr) || hr == E_PENDING) && m_bEnabled ? ECS_ENABLED : ECS_HIDDEN;
-        return hr == E_PENDING ? S_OK : hr;
+        *pCmdState = m_bEnabled ? ECS_ENABLED : ECS_HIDDEN;
+        return S_OK;
     } catch (...) {
         *pCmdState = ECS_HIDDEN;
         return ResultOfCurrentException();
@@ -126,26 +126,20 @@ void CKorvaneExplorerCommand::ReadKey()
     m_bKeyRead = true;
 }
 
-HRESULT CKorvaneExplorerCommand::DecideMenu(IShellItemArray* psiItemArray, bool bOkToBeSlow, bool bReadKey)
+void CKorvaneExplorerCommand::DecideMenu(IShellItemArray* psiItemArray, bool bReadKey)
 {
     CCriticalSectionLock lock(m_cs);
     const bool bNewSelection = !m_bSelectionDecided || m_pSelection.Get() != psiItemArray;
     if (bNewSelection) {
         m_bSelectionDecided = false;
         m_pSelection = CUniqueInterface<IShellItemArray>();
-        const HRESULT hr = TakeSelectedFiles(m_menu, psiItemArray, bOkToBeSlow);
-        if (FAILED(hr)) {
-            if (bReadKey)
-                ReadKey(); // the root's own state depends on the key alone
-            return hr;
-        }
+        TakeSelectedFiles(m_menu, psiItemArray);
         m_pSelection = CUniqueInterface<IShellItemArray>::Share(psiItemArray);
         m_bSelectionDecided = true;
     }
     // The menu state follows from the files and the key together.
     if (bNewSelection || bReadKey || !m_bKeyRead)
         ReadKey();
-    return S_OK;
 }
 
 bool CKorvaneExplorerCommand::IsItemShown(UINT nItemId)

@@ -32,9 +32,8 @@ public:
 
     // What the root and its sub-commands share for one menu: the selection's files, decided once
     // per item array from the attributes its items carry, and the product key, read again by each
-    // root GetState (a new menu may reuse the root). E_PENDING when bOkToBeSlow is false and the
-    // selection could not be decided quickly.
-    HRESULT DecideMenu(IShellItemArray* psiItemArray, bool bOkToBeSlow, bool bReadKey);
+    // root GetState (a new menu may reuse the root).
+    void DecideMenu(IShellItemArray* psiItemArray, bool bReadKey);
     // Whether the item shows for the selection last decided (false while undecided or switched off).
     bool IsItemShown(UINT nItemId);
     // The item's title, "&" doubled in the remembered file's name.

@@ -114,8 +114,7 @@ STDMETHODIMP CKorvaneSubCommand::GetCanonicalName(GUID* pguidCommandName)
     return S_OK;
 }
 
-STDMETHODIMP CKorvaneSubCommand::GetState(IShellItemArray* psiItemArray, BOOL fOkToBeSlow,
-                                          EXPCMDSTATE* pCmdState)
+STDMETHODIMP CKorvaneSubCommand::GetState(IShellItemArray* psiItemArray, BOOL, EXPCMDSTATE* pCmdState)
 {
     if (!pCmdState)
         return E_POINTER;
@@ -123,10 +122,9 @@ STDMETHODIMP CKorvaneSubCommand::GetState(IShellItemArray* psiItemArray, BOOL fO
     if (!m_pRoot)
         return S_OK;
     try {
-        // The root decided this selection when it was asked: only a new one is walked again.
-        const HRESULT hr = m_pRoot->DecideMenu(psiItemArray, fOkToBeSlow != FALSE, false);
-        if (FAILED(hr))
-            return hr; // E_PENDING: the host asks again where it may be slow
+        // The root decided this selection when it was asked: only a new one is walked again, from
+        // memory, so a quick question gets the full answer.
+        m_pRoot->DecideMenu(psiItemArray, false);
         if (m_pRoot->IsItemShown(kKinds[m_nKind].nItemId))
             *pCmdState = ECS_ENABLED;
         return S_OK;
@@ -141,7 +139,7 @@ STDMETHODIMP CKorvaneSubCommand::Invoke(IShellItemArray* psiItemArray, IBindCtx*
         // The state is taken afresh: the remembered file may have changed since the menu was shown,
         // and then this command does what the classic menu would do now, or nothing.
         CCompareMenu menu;
-        TakeSelectedFiles(menu, psiItemArray, true);
+        TakeSelectedFiles(menu, psiItemArray);
         if (!menu.Refresh())
             return S_FALSE;
         // This menu has no "no user interface" request: the dialog and the failure message are allowed.

@@ -12,17 +12,13 @@ bool IsFile(SFGAOF nAttributes)
 }
 } // namespace
 
-HRESULT TakeSelectedFiles(CCompareMenu& menu, IShellItemArray* psiItemArray, bool bOkToBeSlow)
+void TakeSelectedFiles(CCompareMenu& menu, IShellItemArray* psiItemArray)
 {
     menu.ResetSelection();
     DWORD nItems = 0;
     if (!psiItemArray || FAILED(psiItemArray->GetCount(&nItems)))
-        return S_OK;
+        return;
     for (DWORD i = 0; i < nItems; ++i) {
-        if (!bOkToBeSlow && i >= kQuickSelectionItems) {
-            menu.ResetSelection();
-            return E_PENDING;
-        }
         CUniqueInterface<IShellItem> pItem;
         if (FAILED(psiItemArray->GetItemAt(i, pItem.Put())) || !pItem)
             continue;
@@ -36,5 +32,4 @@ HRESULT TakeSelectedFiles(CCompareMenu& menu, IShellItemArray* psiItemArray, boo
         if (!menu.TakeKnownFile(strPath.Get()))
             break;
     }
-    return S_OK;
 }

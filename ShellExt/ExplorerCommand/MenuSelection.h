@@ -8,12 +8,10 @@
 
 class CCompareMenu;
 
-// How many items a walk looks at when the host asks for a quick answer (fOkToBeSlow FALSE).
-constexpr DWORD kQuickSelectionItems = 256;
-
 // Takes the selection's first two files into menu, in the array's order: items that are in the
 // file system and are streams or not folders (a .zip is both a folder and a stream, and a file).
-// Items without a file-system path (a library, the Computer folder) are passed over. S_OK once
-// decided; E_PENDING, with no file taken, when bOkToBeSlow is false and the first
-// kQuickSelectionItems items did not decide it.
-HRESULT TakeSelectedFiles(CCompareMenu& menu, IShellItemArray* psiItemArray, bool bOkToBeSlow);
+// Items without a file-system path (a library, the Computer folder) are passed over. The walk
+// reads only what the array holds in memory, so it is quick for any count: a host that asks with
+// fOkToBeSlow FALSE gets the full answer, since Microsoft documents no second, slow question that
+// Windows 11's menu would make after E_PENDING.
+void TakeSelectedFiles(CCompareMenu& menu, IShellItemArray* psiItemArray);

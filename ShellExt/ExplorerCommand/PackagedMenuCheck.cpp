@@ -24,15 +24,19 @@ DWORD TrueBuildNumber()
 
 USHORT ProcessMachine()
 {
-    // IsWow64Process2 (Windows 10 1709 and later) names the process's machine type under WOW64
-    // and UNKNOWN otherwise, when the process runs the system's native type.
-    using IsWow64Process2Func = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
-    auto pfnIsWow64Process2 = GetSystemFunction<IsWow64Process2Func>(L"kernel32.dll", "IsWow64Process2");
-    USHORT nProcess = IMAGE_FILE_MACHINE_UNKNOWN;
-    USHORT nNative = IMAGE_FILE_MACHINE_UNKNOWN;
-    if (pfnIsWow64Process2 == nullptr || !pfnIsWow64Process2(::GetCurrentProcess(), &nProcess, &nNative))
-        return IMAGE_FILE_MACHINE_UNKNOWN;
-    return nProcess != IMAGE_FILE_MACHINE_UNKNOWN ? nProcess : nNative;
+    // The machine this very code was built for: a DLL loads only into a process that runs code of
+    // its machine type, so this is the question "could a DLL like the package's server load here".
+    // IsWow64Process2 cannot answer it: an x64 process on Arm64 Windows 11 runs under emulation,
+    // not WOW64, and the function names no process machine for it, only the native ARM64.
+#if defined(__x86_64__) || defined(_M_X64)
+    return IMAGE_FILE_MACHINE_AMD64;
+#elif defined(__i386__) || defined(_M_IX86)
+    return IMAGE_FILE_MACHINE_I386;
+#elif defined(__aarch64__) || defined(_M_ARM64)
+    return IMAGE_FILE_MACHINE_ARM64;
+#else
+    return IMAGE_FILE_MACHINE_UNKNOWN;
+#endif
 }
 
 // Set by a test; otherwise the system's calls, resolved on first use rather than while the library

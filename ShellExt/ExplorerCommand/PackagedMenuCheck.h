@@ -30,8 +30,8 @@ bool IsPackagedMenuRegistered();
 // a 32-bit process exist where the tests run).
 struct CPackagedMenuCalls {
     DWORD (*pfnGetBuildNumber)();
-    // IMAGE_FILE_MACHINE_* of the code this process runs (I386 in a 32-bit program on 64-bit
-    // Windows), IMAGE_FILE_MACHINE_UNKNOWN when it cannot be told.
+    // IMAGE_FILE_MACHINE_* of the code this process runs, the machine this DLL was built for (I386
+    // in a 32-bit program on 64-bit Windows, AMD64 in an x64 program emulated on Arm64).
     USHORT (*pfnGetProcessMachine)();
     LONG(WINAPI* pfnPackageFamilyNameFromId)(const CPackageIdentity* pId, UINT32* pcchName, PWSTR pszName);
     LONG(WINAPI* pfnGetPackagesByPackageFamily)

@@ -35,13 +35,14 @@ std::wstring TitleOf(IExplorerCommand* pCommand, IShellItemArray* pSelection)
 std::vector<ShownCommand> ShownSubCommands(IExplorerCommand* pRoot, IShellItemArray* pSelection)
 {
     std::vector<ShownCommand> shown;
-    // The root first, as the menu asks it before it opens its flyout.
+    // The root first, as the menu asks it before it opens its flyout; every question a quick one
+    // (fOkToBeSlow FALSE), as a menu on its user-interface thread may ask, with no second chance.
     EXPCMDSTATE rootState = ECS_HIDDEN;
-    if (FAILED(pRoot->GetState(pSelection, TRUE, &rootState)) || (rootState & ECS_HIDDEN))
+    if (FAILED(pRoot->GetState(pSelection, FALSE, &rootState)) || (rootState & ECS_HIDDEN))
         return shown;
     for (CUniqueInterface<IExplorerCommand>& pCommand : EnumerateSubCommands(pRoot)) {
         EXPCMDSTATE state = ECS_HIDDEN;
-        if (FAILED(pCommand->GetState(pSelection, TRUE, &state)) || (state & ECS_HIDDEN))
+        if (FAILED(pCommand->GetState(pSelection, FALSE, &state)) || (state & ECS_HIDDEN))
             continue;
         std::wstring strTitle = TitleOf(pCommand.Get(), pSelection);
         shown.push_back({std::move(pCommand), std::move(strTitle)});
