@@ -4,6 +4,7 @@
 #include "Module.h"
 #include "UniqueHandle.h"
 #include "resource.h"
+#include <algorithm>
 #include <type_traits>
 #include <vector>
 
@@ -124,22 +125,6 @@ CStringW ExpandEnvironment(const CStringW& strText)
         cch = cchNeeded;
     }
     return strText;
-}
-
-// The folder the program starts in: its own. The host's current directory may be the last folder
-// its file dialog browsed, a removable or network drive that the program would then hold in use
-// for as long as it runs. Null, the caller's, only for a name without a folder or a folder longer
-// than a current directory may be (Microsoft, "SetCurrentDirectory").
-CStringW ProgramFolder(const CStringW& strFile)
-{
-    int nCut = strFile.ReverseFind(L'\\');
-    if (nCut < 0)
-        nCut = strFile.ReverseFind(L'/');
-    if (nCut < 0)
-        return CStringW();
-    // "C:\" keeps its separator: "C:" alone means that drive's current directory.
-    CStringW strFolder = strFile.Left(nCut == 2 && strFile[1] == L':' ? nCut + 1 : nCut);
-    return strFolder.GetLength() < MAX_PATH - 1 ? strFolder : CStringW();
 }
 
 // The one message the extension shows: the comparison the user asked for did not start, and why.
@@ -456,6 +441,18 @@ CStringW CCompareMenu::GetDefaultProgramPath()
     if (nCut < 0)
         nCut = strFolder.ReverseFind(L'/');
     return strFolder.Left(nCut + 1) + kProgramFile;
+}
+
+CStringW CCompareMenu::ProgramFolder(const CStringW& strFile)
+{
+    const int nCut = std::max(strFile.ReverseFind(L'\\'), strFile.ReverseFind(L'/'));
+    if (nCut < 0)
+        return CStringW();
+    // A root keeps its separator: "C:" alone means that drive's current directory, "\\?\C:" the
+    // volume rather than its root folder, and "" no folder at all.
+    const bool bRoot = nCut == 0 || strFile[nCut - 1] == L':';
+    CStringW strFolder = strFile.Left(bRoot ? nCut + 1 : nCut);
+    return strFolder.GetLength() < MAX_PATH - 1 ? strFolder : CStringW();
 }
 
 CStringW CCompareMenu::BuildCommandLine(const CStringW& strProgram, int nText, const CStringW& strFile1,

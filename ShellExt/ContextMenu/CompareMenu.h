@@ -66,6 +66,12 @@ public:
     static CStringW BuildCommandLine(const CStringW& strProgram, int nText, const CStringW& strFile1,
                                      const CStringW& strFile2);
 
+    // The folder the program starts in: its own. The host's current directory may be the last
+    // folder its file dialog browsed, a removable or network drive that the program would then
+    // hold in use for as long as it runs. Empty, the caller's, only for a name without a folder or
+    // a folder longer than a current directory may be (Microsoft, "SetCurrentDirectory").
+    static CStringW ProgramFolder(const CStringW& strFile);
+
     // The two platform calls that start the program, replaceable by the tests of every front end
     // (wine never asks for elevation); null members put the system's own back.
     struct StartCalls {

@@ -267,6 +267,7 @@ STDMETHODIMP CKorvaneShellExt::QueryContextMenu(HMENU hMenu, UINT indexMenu, UIN
 HRESULT CKorvaneShellExt::DoQueryContextMenu(HMENU hMenu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
                                              UINT uFlags)
 {
+    m_bMenuRead = false;
     if (uFlags & CMF_DEFAULTONLY)
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
     // Windows 11 shows the same commands from the extension's package: not twice.
@@ -276,6 +277,7 @@ HRESULT CKorvaneShellExt::DoQueryContextMenu(HMENU hMenu, UINT indexMenu, UINT i
     if (!Refresh())
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
 
+    m_bMenuRead = true;
     return MAKE_HRESULT(SEVERITY_SUCCESS, 0,
                         static_cast<USHORT>(BuildMenu(hMenu, indexMenu, idCmdFirst, idCmdLast)));
 }
@@ -333,6 +335,10 @@ STDMETHODIMP CKorvaneShellExt::GetCommandString(UINT_PTR idCmd, UINT uType, UINT
             LPCSTR lpszVerb = GetItemVerb(nItemId);
             if (!lpszVerb)
                 return E_INVALIDARG;
+            // Never cut: "KorvaneCompareToFirstText" and "...Binary" cut short are the same verb,
+            // which a host matching names would then give to the wrong item.
+            if (!pszName || cchMax <= static_cast<UINT>(::lstrlenA(lpszVerb)))
+                return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
             CStringW strVerb; // ASCII, the same in every code page
             for (; *lpszVerb; ++lpszVerb)
                 strVerb += static_cast<WCHAR>(*lpszVerb);
@@ -382,10 +388,17 @@ STDMETHODIMP CKorvaneShellExt::InvokeCommand(CMINVOKECOMMANDINFO* pici)
         if (pici->cbSize >= sizeof(CMINVOKECOMMANDINFOEX) && (pici->fMask & CMIC_MASK_UNICODE))
             lpVerbW = reinterpret_cast<CMINVOKECOMMANDINFOEX*>(pici)->lpVerbW;
         // A verb string, or an index in the low word (nothing above it).
+        const bool bByVerb = !IS_INTRESOURCE(lpVerbW) || !IS_INTRESOURCE(pici->lpVerb);
+        // The shell hands a script's verb (ShellExecuteEx) to every handler of the selection until
+        // one takes it, also to one that added no item: with the default-only flag, beside the
+        // Windows 11 package, or with no menu asked for at all. The verb then means what the
+        // selection and the product key call for now, and nothing while the menu is switched off.
+        if (bByVerb && !m_bMenuRead && !Refresh())
+            return E_FAIL;
         UINT nItemId;
         if (!IS_INTRESOURCE(lpVerbW))
             nItemId = FindItemByVerb(lpVerbW);
-        else if (!IS_INTRESOURCE(pici->lpVerb))
+        else if (bByVerb)
             nItemId = FindItemByVerb(pici->lpVerb);
         else
             nItemId = GetItemId(LOWORD(reinterpret_cast<ULONG_PTR>(pici->lpVerb)));

@@ -64,6 +64,9 @@ protected:
     static HRESULT CopyCommandString(const CStringW& strText, UINT uType, CHAR* pszName, UINT cchMax);
 
     HBITMAP m_bmpMenu; // the picture of the last menu built, owned by the module (SharedMenuBitmap)
+    // Whether the last QueryContextMenu read the product key and chose the items; without it a
+    // verb is looked up in the state the selection calls for now.
+    bool m_bMenuRead = false;
 
 private:
     // The object's own, non-delegating unknown: what an aggregating outer object holds.

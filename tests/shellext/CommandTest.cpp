@@ -244,6 +244,56 @@ TEST_F(CommandTest, ItemsByVerbOrIndexAndNothingElse)
     EXPECT_EQ(expected, WaitForRecords(expected.size()));
 }
 
+// A script's verb reaches the object also when it added no item (the default-only flag, the
+// Windows 11 package) or was never asked for a menu: it acts on the selection as it is now, and
+// not at all while the menu is switched off.
+TEST_F(CommandTest, VerbsWithoutABuiltMenu)
+{
+    std::wstring a = MakeFile(L"a.txt"), b = MakeFile(L"b.txt");
+    auto invokeVerb = [this](const char* pszVerb) {
+        CMINVOKECOMMANDINFO ici = {};
+        ici.cbSize = sizeof(ici);
+        ici.lpVerb = pszVerb;
+        ici.nShow = SW_SHOWNORMAL;
+        return m_obj->InvokeCommand(&ici);
+    };
+    EXPECT_EQ(S_OK, InitializeWith({a, b}));
+    EXPECT_EQ(S_OK, invokeVerb("KorvaneCompareSelectedText"));
+    EXPECT_EQ(std::vector<std::string>({Line("text", a, b)}), WaitForRecords(1));
+
+    CUniqueMenu menu(::CreatePopupMenu());
+    EXPECT_EQ(0, BuildOn(menu.Get(), CMF_DEFAULTONLY));
+    EXPECT_EQ(S_OK, invokeVerb("KorvaneCompareSelectedBinary"));
+    EXPECT_EQ(std::vector<std::string>({Line("text", a, b), Line("hex", a, b)}), WaitForRecords(2));
+
+    reg::SetDword(L"ContextMenuEnabled", 0);
+    EXPECT_EQ(E_FAIL, invokeVerb("KorvaneCompareSelectedText"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // a start that should not have been
+    EXPECT_EQ(std::vector<std::string>({Line("text", a, b), Line("hex", a, b)}), WaitForRecords(2));
+}
+
+// The program starts in its own folder, a root kept with its separator in every form.
+TEST(ProgramFolder, OfEveryFormOfPath)
+{
+    const std::wstring longFolder = L"C:\\" + std::wstring(MAX_PATH - 5, L'x'); // 258 characters
+    const struct {
+        std::wstring file, folder;
+    } rows[] = {
+        {L"C:\\korvane.exe", L"C:\\"},
+        {L"\\\\?\\C:\\korvane.exe", L"\\\\?\\C:\\"},
+        {L"\\\\server\\share\\korvane.exe", L"\\\\server\\share"},
+        {L"\\\\?\\UNC\\server\\share\\korvane.exe", L"\\\\?\\UNC\\server\\share"},
+        {L"\\korvane.exe", L"\\"},
+        {L"C:\\Tools/bin/korvane.exe", L"C:\\Tools/bin"},
+        {L"korvane.exe", L""},
+        {longFolder + L"\\k.exe", longFolder},
+        {longFolder + L"y\\k.exe", L""}, // longer than a current directory may be
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.folder, std::wstring(CCompareMenu::ProgramFolder(row.file.c_str()).GetString()))
+            << "row " << &row - rows;
+}
+
 // Another Explorer window remembered a new file while this menu was open: the compare uses the
 // file this menu named, and the new choice stays.
 TEST_F(CommandTest, CompareWithTheRememberedFileKeepsANewerChoice)

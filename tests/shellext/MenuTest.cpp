@@ -239,8 +239,18 @@ TEST_F(MenuTest, CommandStringRequestTypesAndBuffers)
                 reinterpret_cast<const char*>(buffer)[0] == '#' ? "#" : reinterpret_cast<const char*>(buffer);
         EXPECT_EQ(row.pszText ? row.pszText : "#", text) << "type " << row.uType << " index " << row.nIndex;
     }
+    // A verb is given whole or not at all: cut short, "...ToFirstText" and "...ToFirstBinary"
+    // would be one verb. A help text may be cut.
+    char verb[27]; // "KorvaneCompareSelectedText" and its terminator
+    EXPECT_EQ(S_OK, m_obj->GetCommandString(0, GCS_VERBA, nullptr, verb, sizeof(verb)));
+    EXPECT_STREQ("KorvaneCompareSelectedText", verb);
+    const HRESULT hrShort = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(hrShort, m_obj->GetCommandString(0, GCS_VERBA, nullptr, verb, sizeof(verb) - 1));
+    EXPECT_EQ(hrShort, m_obj->GetCommandString(0, GCS_VERBW, nullptr, nullptr, 64));
     wchar_t wide[4] = {L'#', L'#', L'#', L'#'};
-    EXPECT_EQ(S_OK, m_obj->GetCommandString(0, GCS_VERBW, nullptr, reinterpret_cast<CHAR*>(wide), 1));
+    EXPECT_EQ(hrShort, m_obj->GetCommandString(0, GCS_VERBW, nullptr, reinterpret_cast<CHAR*>(wide), 4));
+    EXPECT_EQ(L'#', wide[0]);
+    EXPECT_EQ(S_OK, m_obj->GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<CHAR*>(wide), 1));
     EXPECT_EQ(L'\0', wide[0]);
     EXPECT_EQ(L'#', wide[1]);
     EXPECT_EQ(S_OK, m_obj->GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<CHAR*>(wide), 0));
