@@ -176,11 +176,16 @@ bool ParseContentRange(const char* psz, ULONGLONG& ullFirst, ULONGLONG& ullLast,
 }
 
 // A header's text when the answer carries it whole in the buffer and it is fit to be sent back in
-// a header of ours (printable, no line break).
-bool QueryHeaderText(const CHttpFile& request, DWORD dwInfoLevel, char* pszBuffer, DWORD cbBuffer)
+// a header of ours (printable, no line break). pbPresent, when given, learns whether the answer
+// carries the header at all, fit or not.
+bool QueryHeaderText(const CHttpFile& request, DWORD dwInfoLevel, char* pszBuffer, DWORD cbBuffer,
+                     bool* pbPresent = nullptr)
 {
     DWORD dwLength = cbBuffer;
-    if (!request.QueryInfo(dwInfoLevel, pszBuffer, &dwLength) || dwLength == 0 || dwLength >= cbBuffer)
+    const BOOL bRead = request.QueryInfo(dwInfoLevel, pszBuffer, &dwLength);
+    if (pbPresent)
+        *pbPresent = bRead || ::GetLastError() != ERROR_HTTP_HEADER_NOT_FOUND;
+    if (!bRead || dwLength == 0 || dwLength >= cbBuffer)
         return false;
     pszBuffer[dwLength] = '\0';
     for (const char* p = pszBuffer; *p; ++p)
@@ -290,16 +295,38 @@ private:
         return static_cast<bool>(m_file);
     }
 
-    // A strong ETag, else the Last-Modified date; a weak ETag may not be sent in If-Range.
+    // A strong ETag, else a strong Last-Modified date. If-Range may carry neither a weak ETag nor a
+    // date when the answer carried any ETag (RFC 9110, 13.1.5): such an answer has no validator.
     void ReadValidator(const CHttpFile& request)
     {
         char szValue[256];
         m_strValidator.clear();
-        if (QueryHeaderText(request, HTTP_QUERY_ETAG, szValue, sizeof(szValue)) &&
+        bool bETag = false;
+        if (QueryHeaderText(request, HTTP_QUERY_ETAG, szValue, sizeof(szValue), &bETag) &&
             std::strncmp(szValue, "W/", 2) != 0)
             m_strValidator = szValue;
-        else if (QueryHeaderText(request, HTTP_QUERY_LAST_MODIFIED, szValue, sizeof(szValue)))
+        else if (!bETag && LastModifiedIsStrong(request) &&
+                 QueryHeaderText(request, HTTP_QUERY_LAST_MODIFIED, szValue, sizeof(szValue)))
             m_strValidator = szValue;
+    }
+
+    // A date is strong only when the answer's own Date is at least a second later (RFC 9110,
+    // 8.8.2.2): a file written within the second it was sent may change again under the same date.
+    static bool LastModifiedIsStrong(const CHttpFile& request)
+    {
+        SYSTEMTIME stModified = {}, stDate = {};
+        DWORD cbModified = sizeof(stModified), cbDate = sizeof(stDate);
+        FILETIME ftModified = {}, ftDate = {};
+        if (!request.QueryInfo(HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME, &stModified,
+                               &cbModified) ||
+            !request.QueryInfo(HTTP_QUERY_DATE | HTTP_QUERY_FLAG_SYSTEMTIME, &stDate, &cbDate) ||
+            !::SystemTimeToFileTime(&stModified, &ftModified) || !::SystemTimeToFileTime(&stDate, &ftDate))
+            return false;
+        const ULONGLONG ullModified =
+            (static_cast<ULONGLONG>(ftModified.dwHighDateTime) << 32) | ftModified.dwLowDateTime;
+        const ULONGLONG ullDate =
+            (static_cast<ULONGLONG>(ftDate.dwHighDateTime) << 32) | ftDate.dwLowDateTime;
+        return ullDate >= ullModified && ullDate - ullModified >= 10000000; // in 100-ns units
     }
 
     bool RangeContinuesFile(const CHttpFile& request) const

@@ -54,7 +54,10 @@ protected:
 
 TEST_F(DownloadResumeTest, BrokenTransferIsAskedAgainAndTheFileEndsWhole)
 {
-    const CHeaders weak = {{"ETag", "W/\"v1\""}, {"Last-Modified", "Tue, 08 Dec 2026 10:00:00 GMT"}};
+    const char* pszModified = "Tue, 08 Dec 2026 10:00:00 GMT";
+    const CHeaders weak = {{"ETag", "W/\"v1\""}, {"Last-Modified", pszModified}};
+    const CHeaders dated = {{"Last-Modified", pszModified}, {"Date", "Tue, 08 Dec 2026 10:00:01 GMT"}};
+    const CHeaders sameSecond = {{"Last-Modified", pszModified}, {"Date", pszModified}};
     struct Row {
         const char* pszCase;
         std::vector<CHttpTestResponse> responses;
@@ -75,12 +78,26 @@ TEST_F(DownloadResumeTest, BrokenTransferIsAskedAgainAndTheFileEndsWhole)
          "\"v1\"",
          kstrBody,
          1},
-        {"weak ETag: the date validates",
+        // If-Range takes no weak ETag, and a date only from an answer without any ETag whose
+        // own Date is at least a second later.
+        {"weak ETag: the whole file again",
          {Answer(kstrBody, 15000, weak), Answer(kstrBody, SIZE_MAX, weak)},
+         "",
+         "",
+         kstrBody,
+         2},
+        {"no ETag: the date validates",
+         {Answer(kstrBody, 15000, dated), Answer(kstrBody, SIZE_MAX, dated)},
          "bytes=15000-",
-         weak[1].second,
+         pszModified,
          kstrBody,
          1},
+        {"a date of the answer's own second is weak",
+         {Answer(kstrBody, 15000, sameSecond), Answer(kstrBody, SIZE_MAX, sameSecond)},
+         "",
+         "",
+         kstrBody,
+         2},
         {"range ignored: the second answer alone",
          {Answer(kstrBody, 15000), Answer(kstrNew, SIZE_MAX, kEtag, false)},
          "bytes=15000-",
