@@ -354,6 +354,10 @@ private:
             // Without a length there is no percentage to report against: such a run cannot finish.
             if (m_ullProductSize == 0)
                 return TryEnd::Failed;
+            // WinInet ends a body at its own Content-Length, but a range answer without one is read
+            // to its close: past the announced length it cannot end whole, and must not fill the disk.
+            if (m_ullTotal > m_ullProductSize)
+                return TryEnd::Failed;
             m_sink.UpdateProgress(m_ullTotal);
             if (std::fwrite(buffer, 1, nRead, m_file.Get()) != nRead)
                 return TryEnd::Failed;

@@ -156,6 +156,10 @@ TEST_F(DownloadResumeTest, RunThatCannotGetTheWholeInstallerEndsFailedAndLeavesN
                                               {{"Content-Range", "bytes 14000-39999/40000"}}, false, psz206);
     const CHttpTestResponse badTotal = Answer(kstrBody.substr(15000), SIZE_MAX,
                                               {{"Content-Range", "bytes 15000-39999/50000"}}, false, psz206);
+    // Without a length of its own the range answer is read to its close: 10000 bytes too many.
+    CHttpTestResponse overlong = Answer(kstrBody.substr(15000) + PatternBytes(10000), SIZE_MAX,
+                                        {{"Content-Range", "bytes 15000-39999/40000"}}, false, psz206);
+    overlong.bAutoLength = false;
     struct Row {
         const char* pszCase;
         std::vector<CHttpTestResponse> responses;
@@ -165,6 +169,7 @@ TEST_F(DownloadResumeTest, RunThatCannotGetTheWholeInstallerEndsFailedAndLeavesN
         {"body shorter than its length every time", {shortBody}, 2},
         {"a range that starts elsewhere", {Answer(kstrBody, 15000), badStart}, 2},
         {"a range of another total", {Answer(kstrBody, 15000), badTotal}, 2},
+        {"a range answer longer than its range", {Answer(kstrBody, 15000), overlong}, 2},
         {"an error status is not asked again",
          {Answer(kstrBody, 15000), CHttpTestResponse::Status("HTTP/1.1 500 Internal Server Error")},
          2},
@@ -183,6 +188,8 @@ TEST_F(DownloadResumeTest, RunThatCannotGetTheWholeInstallerEndsFailedAndLeavesN
         EXPECT_FALSE(bFinished);
         EXPECT_EQ(g_bOperationIsFinished, 0);
         EXPECT_FALSE(FileExists(m_strFile));
+        for (const auto& report : m_sink.m_reports)
+            EXPECT_LE(report.ullValue, kstrBody.size()) << "read on past the announced length";
     }
 }
 
