@@ -109,10 +109,12 @@ const DWORD kdwRetryWaits[] = {1000, 2000, 4000};
 
 // Wakes a worker waiting before a further request when the user stops the download. Auto-reset: a
 // signal nobody waited for is taken by the next wait, which then finds the flag down and waits on.
+// Never closed: the worker is not joined and may still wait while the process runs its exit, and
+// closing a handle under a pending wait is undefined; the process's end closes it.
 HANDLE CancelEvent()
 {
-    static CUniqueKernelHandle s_event(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    return s_event.Get();
+    static const HANDLE s_hEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    return s_hEvent;
 }
 
 // False when the user stopped the download before the time was up.
@@ -142,6 +144,7 @@ bool IsBreakOff(DWORD dwError)
     case ERROR_INTERNET_CANNOT_CONNECT:
     case ERROR_INTERNET_CONNECTION_ABORTED:
     case ERROR_INTERNET_CONNECTION_RESET:
+    case ERROR_INTERNET_DISCONNECTED:        // "the Internet connection has been lost"
     case ERROR_HTTP_INVALID_SERVER_RESPONSE: // closed before the status line
     case WSAECONNABORTED:
     case WSAECONNRESET:
