@@ -109,10 +109,12 @@ const DWORD kdwRetryWaits[] = {1000, 2000, 4000};
 
 // Wakes a worker waiting before a further request when the user stops the download. Auto-reset: a
 // signal nobody waited for is taken by the next wait, which then finds the flag down and waits on.
+// Never closed: the worker is not joined and may still wait while the process runs its exit, and
+// closing a handle under a pending wait is undefined; the process's end closes it.
 HANDLE CancelEvent()
 {
-    static CUniqueKernelHandle s_event(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    return s_event.Get();
+    static const HANDLE s_hEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    return s_hEvent;
 }
 
 // False when the user stopped the download before the time was up.
@@ -142,6 +144,7 @@ bool IsBreakOff(DWORD dwError)
     case ERROR_INTERNET_CANNOT_CONNECT:
     case ERROR_INTERNET_CONNECTION_ABORTED:
     case ERROR_INTERNET_CONNECTION_RESET:
+    case ERROR_INTERNET_DISCONNECTED:        // "the Internet connection has been lost"
     case ERROR_HTTP_INVALID_SERVER_RESPONSE: // closed before the status line
     case WSAECONNABORTED:
     case WSAECONNRESET:
@@ -176,11 +179,16 @@ bool ParseContentRange(const char* psz, ULONGLONG& ullFirst, ULONGLONG& ullLast,
 }
 
 // A header's text when the answer carries it whole in the buffer and it is fit to be sent back in
-// a header of ours (printable, no line break).
-bool QueryHeaderText(const CHttpFile& request, DWORD dwInfoLevel, char* pszBuffer, DWORD cbBuffer)
+// a header of ours (printable, no line break). pbPresent, when given, learns whether the answer
+// carries the header at all, fit or not.
+bool QueryHeaderText(const CHttpFile& request, DWORD dwInfoLevel, char* pszBuffer, DWORD cbBuffer,
+                     bool* pbPresent = nullptr)
 {
     DWORD dwLength = cbBuffer;
-    if (!request.QueryInfo(dwInfoLevel, pszBuffer, &dwLength) || dwLength == 0 || dwLength >= cbBuffer)
+    const BOOL bRead = request.QueryInfo(dwInfoLevel, pszBuffer, &dwLength);
+    if (pbPresent)
+        *pbPresent = bRead || ::GetLastError() != ERROR_HTTP_HEADER_NOT_FOUND;
+    if (!bRead || dwLength == 0 || dwLength >= cbBuffer)
         return false;
     pszBuffer[dwLength] = '\0';
     for (const char* p = pszBuffer; *p; ++p)
@@ -290,16 +298,38 @@ private:
         return static_cast<bool>(m_file);
     }
 
-    // A strong ETag, else the Last-Modified date; a weak ETag may not be sent in If-Range.
+    // A strong ETag, else a strong Last-Modified date. If-Range may carry neither a weak ETag nor a
+    // date when the answer carried any ETag (RFC 9110, 13.1.5): such an answer has no validator.
     void ReadValidator(const CHttpFile& request)
     {
         char szValue[256];
         m_strValidator.clear();
-        if (QueryHeaderText(request, HTTP_QUERY_ETAG, szValue, sizeof(szValue)) &&
+        bool bETag = false;
+        if (QueryHeaderText(request, HTTP_QUERY_ETAG, szValue, sizeof(szValue), &bETag) &&
             std::strncmp(szValue, "W/", 2) != 0)
             m_strValidator = szValue;
-        else if (QueryHeaderText(request, HTTP_QUERY_LAST_MODIFIED, szValue, sizeof(szValue)))
+        else if (!bETag && LastModifiedIsStrong(request) &&
+                 QueryHeaderText(request, HTTP_QUERY_LAST_MODIFIED, szValue, sizeof(szValue)))
             m_strValidator = szValue;
+    }
+
+    // A date is strong only when the answer's own Date is at least a second later (RFC 9110,
+    // 8.8.2.2): a file written within the second it was sent may change again under the same date.
+    static bool LastModifiedIsStrong(const CHttpFile& request)
+    {
+        SYSTEMTIME stModified = {}, stDate = {};
+        DWORD cbModified = sizeof(stModified), cbDate = sizeof(stDate);
+        FILETIME ftModified = {}, ftDate = {};
+        if (!request.QueryInfo(HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME, &stModified,
+                               &cbModified) ||
+            !request.QueryInfo(HTTP_QUERY_DATE | HTTP_QUERY_FLAG_SYSTEMTIME, &stDate, &cbDate) ||
+            !::SystemTimeToFileTime(&stModified, &ftModified) || !::SystemTimeToFileTime(&stDate, &ftDate))
+            return false;
+        const ULONGLONG ullModified =
+            (static_cast<ULONGLONG>(ftModified.dwHighDateTime) << 32) | ftModified.dwLowDateTime;
+        const ULONGLONG ullDate =
+            (static_cast<ULONGLONG>(ftDate.dwHighDateTime) << 32) | ftDate.dwLowDateTime;
+        return ullDate >= ullModified && ullDate - ullModified >= 10000000; // in 100-ns units
     }
 
     bool RangeContinuesFile(const CHttpFile& request) const
@@ -326,6 +356,10 @@ private:
             m_ullTotal += nRead;
             // Without a length there is no percentage to report against: such a run cannot finish.
             if (m_ullProductSize == 0)
+                return TryEnd::Failed;
+            // WinInet ends a body at its own Content-Length, but a range answer without one is read
+            // to its close: past the announced length it cannot end whole, and must not fill the disk.
+            if (m_ullTotal > m_ullProductSize)
                 return TryEnd::Failed;
             m_sink.UpdateProgress(m_ullTotal);
             if (std::fwrite(buffer, 1, nRead, m_file.Get()) != nRead)

@@ -54,7 +54,10 @@ protected:
 
 TEST_F(DownloadResumeTest, BrokenTransferIsAskedAgainAndTheFileEndsWhole)
 {
-    const CHeaders weak = {{"ETag", "W/\"v1\""}, {"Last-Modified", "Tue, 08 Dec 2026 10:00:00 GMT"}};
+    const char* pszModified = "Tue, 08 Dec 2026 10:00:00 GMT";
+    const CHeaders weak = {{"ETag", "W/\"v1\""}, {"Last-Modified", pszModified}};
+    const CHeaders dated = {{"Last-Modified", pszModified}, {"Date", "Tue, 08 Dec 2026 10:00:01 GMT"}};
+    const CHeaders sameSecond = {{"Last-Modified", pszModified}, {"Date", pszModified}};
     struct Row {
         const char* pszCase;
         std::vector<CHttpTestResponse> responses;
@@ -75,12 +78,26 @@ TEST_F(DownloadResumeTest, BrokenTransferIsAskedAgainAndTheFileEndsWhole)
          "\"v1\"",
          kstrBody,
          1},
-        {"weak ETag: the date validates",
+        // If-Range takes no weak ETag, and a date only from an answer without any ETag whose
+        // own Date is at least a second later.
+        {"weak ETag: the whole file again",
          {Answer(kstrBody, 15000, weak), Answer(kstrBody, SIZE_MAX, weak)},
+         "",
+         "",
+         kstrBody,
+         2},
+        {"no ETag: the date validates",
+         {Answer(kstrBody, 15000, dated), Answer(kstrBody, SIZE_MAX, dated)},
          "bytes=15000-",
-         weak[1].second,
+         pszModified,
          kstrBody,
          1},
+        {"a date of the answer's own second is weak",
+         {Answer(kstrBody, 15000, sameSecond), Answer(kstrBody, SIZE_MAX, sameSecond)},
+         "",
+         "",
+         kstrBody,
+         2},
         {"range ignored: the second answer alone",
          {Answer(kstrBody, 15000), Answer(kstrNew, SIZE_MAX, kEtag, false)},
          "bytes=15000-",
@@ -139,6 +156,10 @@ TEST_F(DownloadResumeTest, RunThatCannotGetTheWholeInstallerEndsFailedAndLeavesN
                                               {{"Content-Range", "bytes 14000-39999/40000"}}, false, psz206);
     const CHttpTestResponse badTotal = Answer(kstrBody.substr(15000), SIZE_MAX,
                                               {{"Content-Range", "bytes 15000-39999/50000"}}, false, psz206);
+    // Without a length of its own the range answer is read to its close: 10000 bytes too many.
+    CHttpTestResponse overlong = Answer(kstrBody.substr(15000) + PatternBytes(10000), SIZE_MAX,
+                                        {{"Content-Range", "bytes 15000-39999/40000"}}, false, psz206);
+    overlong.bAutoLength = false;
     struct Row {
         const char* pszCase;
         std::vector<CHttpTestResponse> responses;
@@ -148,6 +169,7 @@ TEST_F(DownloadResumeTest, RunThatCannotGetTheWholeInstallerEndsFailedAndLeavesN
         {"body shorter than its length every time", {shortBody}, 2},
         {"a range that starts elsewhere", {Answer(kstrBody, 15000), badStart}, 2},
         {"a range of another total", {Answer(kstrBody, 15000), badTotal}, 2},
+        {"a range answer longer than its range", {Answer(kstrBody, 15000), overlong}, 2},
         {"an error status is not asked again",
          {Answer(kstrBody, 15000), CHttpTestResponse::Status("HTTP/1.1 500 Internal Server Error")},
          2},
@@ -166,6 +188,8 @@ TEST_F(DownloadResumeTest, RunThatCannotGetTheWholeInstallerEndsFailedAndLeavesN
         EXPECT_FALSE(bFinished);
         EXPECT_EQ(g_bOperationIsFinished, 0);
         EXPECT_FALSE(FileExists(m_strFile));
+        for (const auto& report : m_sink.m_reports)
+            EXPECT_LE(report.ullValue, kstrBody.size()) << "read on past the announced length";
     }
 }
 
