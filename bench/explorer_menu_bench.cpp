@@ -15,6 +15,7 @@
 #include <fstream>
 #include <string>
 #include <vector>
+#include "BenchClock.h"
 #include "DataObjectDouble.h"
 #include "ExplorerCommandHost.h"
 #include "KorvaneExplorerCommand.h"
@@ -26,16 +27,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-double Microseconds(LARGE_INTEGER from, LARGE_INTEGER to)
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    return (to.QuadPart - from.QuadPart) * 1e6 / frequency.QuadPart;
-}
-
 template <typename Round> double MedianMicroseconds(int nRounds, Round round)
 {
     std::vector<double> samples;

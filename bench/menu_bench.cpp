@@ -13,6 +13,7 @@
 #include <fstream>
 #include <string>
 #include <vector>
+#include "BenchClock.h"
 #include "DataObjectDouble.h"
 #include "KorvaneShellExt.h"
 #include "UniqueHandle.h"
@@ -26,16 +27,6 @@ const int kWarmUpRounds = 1000; // what the process may grow by before it must s
 const int kCheckpointRounds = 10000;
 const int kBareEvery = 10; // one bare-loop iteration after every tenth round, so both see the same load
 const int kItems = 4;      // one file and a remembered first item: the largest menu
-
-double Microseconds(LARGE_INTEGER from, LARGE_INTEGER to)
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    return (to.QuadPart - from.QuadPart) * 1e6 / frequency.QuadPart;
-}
 
 double Percentile(std::vector<float> samples, double p)
 {
