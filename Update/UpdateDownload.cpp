@@ -166,10 +166,11 @@ bool ParseDecimal(const char*& psz, ULONGLONG& ullValue)
     return psz != pszStart && !(*psz >= '0' && *psz <= '9');
 }
 
-// "bytes FIRST-LAST/TOTAL", as a 206 answer to "bytes=N-" carries it.
+// "bytes FIRST-LAST/TOTAL", as a 206 answer to "bytes=N-" carries it; a range unit is matched
+// without regard to case (RFC 9110, 14.1).
 bool ParseContentRange(const char* psz, ULONGLONG& ullFirst, ULONGLONG& ullLast, ULONGLONG& ullTotal)
 {
-    if (std::strncmp(psz, "bytes ", 6) != 0)
+    if (::StrCmpNIA(psz, "bytes ", 6) != 0)
         return false;
     psz += 6;
     if (!ParseDecimal(psz, ullFirst) || *psz++ != '-' || !ParseDecimal(psz, ullLast) || *psz++ != '/' ||
