@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include "AnsiText.h"
+#include "SystemFunction.h"
 #include "UniqueHandle.h"
 
 namespace {
@@ -146,6 +147,12 @@ COwnSigner ReadOwnSigner(RevocationRetrieval retrieval)
     return own;
 }
 
+// GetFileVersionInfoExW and its size function (Windows Vista and later) are looked up when used:
+// not every toolchain's import library for version.dll carries them (mingw-w64's 32-bit one does
+// not). version.dll is loaded already, for VerQueryValueW.
+using PfnGetFileVersionInfoSizeExW = DWORD(WINAPI*)(DWORD, LPCWSTR, LPDWORD);
+using PfnGetFileVersionInfoExW = BOOL(WINAPI*)(DWORD, LPCWSTR, DWORD, DWORD, LPVOID);
+
 // Read once: the running image does not change, and each reading costs a full verification. The
 // first check of a run is the worker's, at the end of the download, where the network may be used.
 const COwnSigner& OwnSigner(RevocationRetrieval retrieval)
@@ -221,12 +228,18 @@ HRESULT ReadProductVersion(LPCWSTR pwszFile, ULONGLONG& ullVersion) noexcept
             const DWORD dwError = ::GetLastError();
             return HRESULT_FROM_WIN32(dwError != ERROR_SUCCESS ? dwError : ERROR_RESOURCE_TYPE_NOT_FOUND);
         };
+        static const auto pfnSize =
+            GetSystemFunction<PfnGetFileVersionInfoSizeExW>(L"version.dll", "GetFileVersionInfoSizeExW");
+        static const auto pfnInfo =
+            GetSystemFunction<PfnGetFileVersionInfoExW>(L"version.dll", "GetFileVersionInfoExW");
+        if (!pfnSize || !pfnInfo)
+            return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
         // The numbers from the file itself, never from a language file beside it (strings only).
-        const DWORD cbInfo = ::GetFileVersionInfoSizeExW(FILE_VER_GET_NEUTRAL, pwszFile, &dwIgnored);
+        const DWORD cbInfo = pfnSize(FILE_VER_GET_NEUTRAL, pwszFile, &dwIgnored);
         if (cbInfo == 0)
             return failed();
         std::vector<BYTE> info(cbInfo);
-        if (!::GetFileVersionInfoExW(FILE_VER_GET_NEUTRAL, pwszFile, 0, cbInfo, info.data()))
+        if (!pfnInfo(FILE_VER_GET_NEUTRAL, pwszFile, 0, cbInfo, info.data()))
             return failed();
         VS_FIXEDFILEINFO* pFixed = nullptr;
         UINT cbFixed = 0;

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <atomic>
 #include "DownloadSink.h"
+#include "InstallerTransfer.h"
 
 // Posted to the sink's window when the worker has ended, whatever the outcome.
 constexpr UINT WM_DOWNLOAD_FINISHED = WM_USER + 2;
@@ -15,10 +16,8 @@ extern char g_szLocalUpdateFile[520];
 // every read acquires, so a reader that sees 1 also sees the file and the path.
 extern std::atomic<LONG> g_bOperationIsFinished;
 // Read after every chunk and during the waits between requests: 1 makes the worker leave the
-// transfer unfinished.
+// transfer unfinished (CancelDownload raises it).
 extern std::atomic<LONG> g_bOperationIsCanceled;
-// Raises g_bOperationIsCanceled and wakes a worker waiting before a further request.
-void CancelDownload();
 
 // Thread entry; lpParam is the IDownloadSink*. Always returns 1; nothing is raised out of it.
 DWORD WINAPI DownloadThreadFunc(LPVOID lpParam);
@@ -34,7 +33,3 @@ struct CUpdateFolderCalls {
     decltype(&::GetModuleFileNameW) pfnGetModuleFileName;
 };
 CUpdateFolderCalls SetUpdateFolderCalls(const CUpdateFolderCalls& calls);
-
-// How long the transfer waits for the server's next bytes before it ends as a failed download
-// (milliseconds): 60 seconds, unless a test puts a shorter wait in place. Returns the old value.
-DWORD SetDownloadReceiveTimeout(DWORD dwMilliseconds);
