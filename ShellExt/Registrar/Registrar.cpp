@@ -228,7 +228,7 @@ HResult CRegistrar::RegisterBlock(RegKey hKey, unsigned nDepth) noexcept
             if (Failed(hr = tok.Next()) || Failed(hr = CheckKeyName()))
                 return hr;
             if (!IsNeverDeleted(tok.Token(), tok.Length()))
-                DeleteKeyTree(hKey, tok.Token(), 0); // whatever was there goes; failures do not matter
+                DeleteKeyTree(m_platform, hKey, tok.Token()); // whatever was there goes; failures do not matter
             if (bDelete) {
                 if (Failed(hr = tok.Next()))
                     return hr;
@@ -464,26 +464,27 @@ HResult CRegistrar::ReadValueName(wchar_t (&szName)[kNameBufferChars]) noexcept
     return m_tokenizer.BeginsWith(L'=') ? kS_OK : kDISP_E_EXCEPTION;
 }
 
-// Deletes a key with everything below it, depth first. Stops at a subkey that will not go, which
-// would otherwise come back first in every enumeration.
-long CRegistrar::DeleteKeyTree(RegKey hParent, const wchar_t* pszName, unsigned nDepth) noexcept
+// Depth first. Stops at a subkey that will not go, which would otherwise come back first in every
+// enumeration; the key's own deletion then answers the failure.
+long DeleteKeyTree(IRegistryPlatform& platform, RegKey hParent, const wchar_t* pszName, unsigned nDepth) noexcept
 {
     {
-        CPlatformKey key(m_platform);
-        if (nDepth < kMaxNesting && m_platform.OpenKey(hParent, pszName, kKeyReadWrite, key.Put()) == kErrorSuccess) {
+        CPlatformKey key(platform);
+        if (nDepth < CRegistrar::kMaxNesting &&
+            platform.OpenKey(hParent, pszName, kKeyReadWrite, key.Put()) == kErrorSuccess) {
             for (;;) {
                 wchar_t szSubkey[kSubkeyNameChars];
                 std::uint32_t cchSubkey = kSubkeyNameChars;
-                if (m_platform.EnumKey(key.Get(), 0, szSubkey, &cchSubkey) != kErrorSuccess ||
+                if (platform.EnumKey(key.Get(), 0, szSubkey, &cchSubkey) != kErrorSuccess ||
                     cchSubkey >= kSubkeyNameChars)
                     break;
                 szSubkey[cchSubkey] = L'\0';
-                if (DeleteKeyTree(key.Get(), szSubkey, nDepth + 1) != kErrorSuccess)
+                if (DeleteKeyTree(platform, key.Get(), szSubkey, nDepth + 1) != kErrorSuccess)
                     break;
             }
         }
     }
-    return m_platform.DeleteKey(hParent, pszName);
+    return platform.DeleteKey(hParent, pszName);
 }
 
 bool CRegistrar::IsNeverDeleted(const wchar_t* pszName, std::size_t cchName) noexcept

@@ -31,8 +31,8 @@ public:
     HResult AddReplacement(const wchar_t* name, const wchar_t* value) noexcept;
 
     // Loads the script resource (id, type) from the module file, decodes it and runs it.
-    HResult RegisterFromResource(const wchar_t* moduleFileName, unsigned resourceId, const wchar_t* resourceType,
-                                 bool bRegister) noexcept;
+    HResult RegisterFromResource(const wchar_t* moduleFileName, unsigned resourceId,
+                                 const wchar_t* resourceType, bool bRegister) noexcept;
 
     // Runs a script already in memory (NUL-terminated), replacement pass included: the same walk
     // that RegisterFromResource runs after decoding the resource.
@@ -50,7 +50,6 @@ private:
     HResult CheckKeyName() const noexcept;
     HResult EnterBlock(unsigned nDepth) noexcept;
     HResult ReadValueName(wchar_t (&szName)[kNameBufferChars]) noexcept;
-    long DeleteKeyTree(RegKey hParent, const wchar_t* pszName, unsigned nDepth) noexcept;
     static bool IsNeverDeleted(const wchar_t* pszName, std::size_t cchName) noexcept;
 
     IRegistrarPlatform& m_platform;
@@ -58,3 +57,8 @@ private:
     CScriptTokenizer m_tokenizer;
     wchar_t m_szValue[CScriptTokenizer::kTokenBufferChars] = {};
 };
+
+// Deletes a key with everything below it. Answers the key's own deletion: kErrorFileNotFound when it
+// was not there.
+long DeleteKeyTree(IRegistryPlatform& platform, RegKey hParent, const wchar_t* pszName,
+                   unsigned nDepth = 0) noexcept;

@@ -250,36 +250,6 @@ HRESULT CShellExtModule::UnregisterServer(BOOL bUnRegTypeLib, const CLSID* pCLSI
 }
 
 namespace {
-// Deletes a key with everything below it; a key already gone is success.
-long DeleteKeyTree(IRegistryPlatform& registry, RegKey hParent, const wchar_t* pszName, unsigned nDepth)
-{
-    constexpr unsigned kMaxDepth = 32; // the keys removed here are two levels deep
-    {
-        CPlatformKey key(registry);
-        long error = registry.OpenKey(hParent, pszName, kv::kKeyRead | kv::kKeyWrite, key.Put());
-        if (error == kv::kErrorFileNotFound)
-            return kv::kErrorSuccess;
-        if (error != kv::kErrorSuccess)
-            return error;
-        for (;;) {
-            wchar_t szSubkey[256];
-            std::uint32_t cchSubkey = ARRAYSIZE(szSubkey);
-            error = registry.EnumKey(key.Get(), 0, szSubkey, &cchSubkey);
-            if (error == kv::kErrorNoMoreItems)
-                break;
-            if (error != kv::kErrorSuccess)
-                return error;
-            if (nDepth >= kMaxDepth)
-                return kv::kErrorAccessDenied;
-            szSubkey[std::min<std::uint32_t>(cchSubkey, ARRAYSIZE(szSubkey) - 1)] = L'\0';
-            error = DeleteKeyTree(registry, key.Get(), szSubkey, nDepth + 1);
-            if (error != kv::kErrorSuccess)
-                return error;
-        }
-    }
-    return registry.DeleteKey(hParent, pszName);
-}
-
 bool EqualsGuidText(const wchar_t* pszText, const GUID& guid)
 {
     wchar_t szGuid[40];
@@ -322,8 +292,8 @@ HRESULT CShellExtModule::RemoveInterfaceKeys()
                     dwType != kv::kRegSz || !EqualsGuidText(szLibId, m_libid))
                     continue;
             }
-            const long error = DeleteKeyTree(registry, hRoot, strKey.c_str(), 0);
-            if (error != kv::kErrorSuccess)
+            const long error = DeleteKeyTree(registry, hRoot, strKey.c_str());
+            if (error != kv::kErrorSuccess && error != kv::kErrorFileNotFound)
                 return HRESULT_FROM_WIN32(static_cast<DWORD>(error));
         }
         return S_OK;
