@@ -67,7 +67,10 @@ protected:
     {
         return registry.GetString(root, key, name);
     }
-    long Count(const std::wstring& event) const { return static_cast<long>(std::count(log.begin(), log.end(), event)); }
+    long Count(const std::wstring& event) const
+    {
+        return static_cast<long>(std::count(log.begin(), log.end(), event));
+    }
 
     EventLog log;
     CLoggingRegistry registry{log};
@@ -124,17 +127,6 @@ TEST_F(ModuleRegistration, StaleSubkeysAreReplacedAndQuotesInThePathStoredExactl
     EXPECT_EQ(Text(kMachine, kClasses + kClassKey + L"\\InprocServer32"), platform.strModule);
 }
 
-TEST_F(ModuleRegistration, AFailingScriptIsRolledBackAndStopsBeforeTheTypeLibrary)
-{
-    registry.CreatePath(kMachine, kClasses + L"*");
-    registry.DenyWrite(kMachine, kClasses + L"*");
-    EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
-    // The class key was written in the same root block, so the rollback removed it again.
-    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey));
-    EXPECT_TRUE(registry.KeyExists(kMachine, kClasses + L"CLSID"));
-    EXPECT_EQ(Count(L"typelib load " + platform.strModule), 0);
-}
-
 // Written on every system, the key created when missing; unregistration removes our value only.
 TEST_F(ModuleRegistration, ApprovalEntryIsWrittenEverywhereAndOnlyItsValueRemoved)
 {
@@ -147,29 +139,41 @@ TEST_F(ModuleRegistration, ApprovalEntryIsWrittenEverywhereAndOnlyItsValueRemove
     EXPECT_EQ(registry.ValueNames(RegRoot::LocalMachine, kApproved), std::vector<std::wstring>{kOther});
 }
 
-TEST_F(ModuleRegistration, WithoutAWritableApprovalKeyNothingIsRegistered)
+// A key that refuses writes: the approval key (nothing is registered), the handler's key (rolled back
+// within its script), or a later class's key (the classes before it and the approval entry go too).
+// Never the type library, and every key closed.
+struct CDeniedKey {
+    const char* pszName;
+    std::wstring strKey;
+};
+void PrintTo(const CDeniedKey& key, std::ostream* pOut)
 {
-    registry.CreatePath(RegRoot::LocalMachine, kApproved);
-    registry.DenyWrite(RegRoot::LocalMachine, kApproved);
-    EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), E_ACCESSDENIED);
-    EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey));
-    EXPECT_EQ(Count(L"typelib load " + platform.strModule), 0);
-    EXPECT_EQ(registry.OpenHandleCount(), 0u);
+    *pOut << key.pszName;
 }
+class FailedRegistration : public ModuleRegistration, public ::testing::WithParamInterface<CDeniedKey> {};
 
-// A failure in a later class's script takes back the classes before it and the approval entry.
-TEST_F(ModuleRegistration, AFailingLaterClassTakesBackEverythingWrittenBeforeIt)
+TEST_P(FailedRegistration, TakesBackEverythingItWrote)
 {
-    const std::wstring strCommandKey = L"CLSID\\{606485C3-F299-4A73-BD61-41773E2170D3}";
-    registry.CreatePath(kMachine, kClasses + strCommandKey);
-    registry.DenyWrite(kMachine, kClasses + strCommandKey);
+    const std::wstring& strDenied = GetParam().strKey;
+    const bool bApproval = strDenied == kApproved;
+    registry.CreatePath(kMachine, strDenied);
+    registry.DenyWrite(kMachine, strDenied);
     EXPECT_EQ(g_ShellExtModule.RegisterWithApproval(), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
     EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kClassKey));
     EXPECT_FALSE(registry.KeyExists(kMachine, kClasses + kHandlerKey));
-    EXPECT_FALSE(registry.GetValue(RegRoot::LocalMachine, kApproved, kClsid).has_value());
+    EXPECT_FALSE(registry.GetValue(kMachine, kApproved, kClsid).has_value());
     EXPECT_EQ(Count(L"typelib load " + platform.strModule), 0);
-    EXPECT_EQ(log.back(), L"notify assocchanged");
+    EXPECT_EQ(registry.OpenHandleCount(), 0u);
+    // Nothing written without the approval key; otherwise a rollback removes what it wrote, not
+    // the keys that others share, and the shell still hears of it.
+    EXPECT_EQ(registry.KeyExists(kMachine, kClasses + L"CLSID"), !bApproval);
+    EXPECT_EQ(Count(L"notify assocchanged"), bApproval ? 0 : 1);
 }
+INSTANTIATE_TEST_SUITE_P(
+    ModuleRegistration, FailedRegistration,
+    ::testing::Values(CDeniedKey{"ApprovalKey", kApproved}, CDeniedKey{"HandlerKey", kClasses + L"*"},
+                      CDeniedKey{"LaterClass", kClasses + L"CLSID\\{606485C3-F299-4A73-BD61-41773E2170D3}"}),
+    [](const ::testing::TestParamInfo<CDeniedKey>& info) { return std::string(info.param.pszName); });
 
 TEST_F(ModuleRegistration, ModuleNamesThatDoNotFitOrCannotBeReadAreReported)
 {
@@ -187,7 +191,8 @@ TEST_F(ModuleRegistration, TypeLibraryFallsBackToTheTlbFileBesideTheModule)
 {
     typeLibs.loadable = {L"C:\\Program Files\\Korvane\\KorvaneShellExt.tlb"};
     ASSERT_EQ(g_ShellExtModule.RegisterTypeLib(), S_OK);
-    EXPECT_EQ(log.back(), L"typelib register C:\\Program Files\\Korvane\\KorvaneShellExt.tlb help C:\\Program Files\\Korvane\\");
+    EXPECT_EQ(log.back(), L"typelib register C:\\Program Files\\Korvane\\KorvaneShellExt.tlb help "
+                          L"C:\\Program Files\\Korvane\\");
 
     // Neither loads: the second load's error.
     typeLibs.loadable.clear();
@@ -323,7 +328,8 @@ TEST_F(ModuleRegistration, MachineWideRegistrationLeavesAPerUserOneAlone)
 TEST_F(ModuleRegistration, InstallWithAnyOtherCommandTextChangesNothing)
 {
     const std::string strBefore = registry.Dump();
-    for (const wchar_t* pszCmdLine : {static_cast<const wchar_t*>(nullptr), L"", L"machine", L"user ", L"/i:user"}) {
+    for (const wchar_t* pszCmdLine :
+         {static_cast<const wchar_t*>(nullptr), L"", L"machine", L"user ", L"/i:user"}) {
         EXPECT_EQ(g_ShellExtModule.Install(TRUE, pszCmdLine), E_INVALIDARG);
         EXPECT_EQ(g_ShellExtModule.Install(FALSE, pszCmdLine), E_INVALIDARG);
     }

@@ -26,6 +26,32 @@ CHttpTestResponse Answer(const std::string& strBody, size_t nCut, CHeaders heade
     return response;
 }
 
+const char kRange[] = "bytes=15000-";
+const char kV1[] = "\"v1\"";
+// The installer broken off after nCut bytes; the installer whole; another one; the rest of the
+// first as a range answer (with extra bytes past the range when given).
+CHttpTestResponse Cut(size_t nCut, CHeaders headers = kEtag, bool bReset = false)
+{
+    return Answer(kstrBody, nCut, std::move(headers), true, "HTTP/1.1 200 OK", bReset);
+}
+CHttpTestResponse Whole(CHeaders headers = kEtag)
+{
+    return Answer(kstrBody, SIZE_MAX, std::move(headers));
+}
+CHttpTestResponse New(CHeaders headers = kEtag, bool bRanges = true)
+{
+    return Answer(kstrNew, SIZE_MAX, std::move(headers), bRanges);
+}
+CHttpTestResponse Range(const char* pszContentRange, const std::string& strExtra = "")
+{
+    CHttpTestResponse response =
+        Answer(kstrBody.substr(15000) + strExtra, SIZE_MAX, {{"Content-Range", pszContentRange}}, false,
+               "HTTP/1.1 206 Partial Content");
+    // Without a length of its own the range answer is read to its close.
+    response.bAutoLength = strExtra.empty();
+    return response;
+}
+
 class DownloadResumeTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -57,7 +83,7 @@ TEST_F(DownloadResumeTest, BrokenTransferIsAskedAgainAndTheFileEndsWhole)
     const char* pszModified = "Tue, 08 Dec 2026 10:00:00 GMT";
     const CHeaders weak = {{"ETag", "W/\"v1\""}, {"Last-Modified", pszModified}};
     const CHeaders dated = {{"Last-Modified", pszModified}, {"Date", "Tue, 08 Dec 2026 10:00:01 GMT"}};
-    const CHeaders sameSecond = {{"Last-Modified", pszModified}, {"Date", pszModified}};
+    const CHeaders same = {{"Last-Modified", pszModified}, {"Date", pszModified}};
     struct Row {
         const char* pszCase;
         std::vector<CHttpTestResponse> responses;
@@ -66,64 +92,17 @@ TEST_F(DownloadResumeTest, BrokenTransferIsAskedAgainAndTheFileEndsWhole)
         const std::string& strFile;
         size_t nSizeReports; // 2 when the second answer starts the file over
     } rows[] = {
-        {"closed early, range honoured",
-         {Answer(kstrBody, 15000), Answer(kstrBody, SIZE_MAX)},
-         "bytes=15000-",
-         "\"v1\"",
-         kstrBody,
-         1},
-        {"reset, range honoured",
-         {Answer(kstrBody, 15000, kEtag, true, "HTTP/1.1 200 OK", true), Answer(kstrBody, SIZE_MAX)},
-         "bytes=",
-         "\"v1\"",
-         kstrBody,
-         1},
+        {"closed early, range honoured", {Cut(15000), Whole()}, kRange, kV1, kstrBody, 1},
+        {"reset, range honoured", {Cut(15000, kEtag, true), Whole()}, "bytes=", kV1, kstrBody, 1},
         // If-Range takes no weak ETag, and a date only from an answer without any ETag whose
         // own Date is at least a second later.
-        {"weak ETag: the whole file again",
-         {Answer(kstrBody, 15000, weak), Answer(kstrBody, SIZE_MAX, weak)},
-         "",
-         "",
-         kstrBody,
-         2},
-        {"no ETag: the date validates",
-         {Answer(kstrBody, 15000, dated), Answer(kstrBody, SIZE_MAX, dated)},
-         "bytes=15000-",
-         pszModified,
-         kstrBody,
-         1},
-        {"a date of the answer's own second is weak",
-         {Answer(kstrBody, 15000, sameSecond), Answer(kstrBody, SIZE_MAX, sameSecond)},
-         "",
-         "",
-         kstrBody,
-         2},
-        {"a range unit in capitals",
-         {Answer(kstrBody, 15000),
-          Answer(kstrBody.substr(15000), SIZE_MAX, {{"Content-Range", "BYTES 15000-39999/40000"}}, false,
-                 "HTTP/1.1 206 Partial Content")},
-         "bytes=15000-",
-         "\"v1\"",
-         kstrBody,
-         1},
-        {"range ignored: the second answer alone",
-         {Answer(kstrBody, 15000), Answer(kstrNew, SIZE_MAX, kEtag, false)},
-         "bytes=15000-",
-         "\"v1\"",
-         kstrNew,
-         2},
-        {"new installer: If-Range fails",
-         {Answer(kstrBody, 15000), Answer(kstrNew, SIZE_MAX, {{"ETag", "\"v2\""}})},
-         "bytes=15000-",
-         "\"v1\"",
-         kstrNew,
-         2},
-        {"no validator: the whole file again",
-         {Answer(kstrBody, 15000, {}), Answer(kstrNew, SIZE_MAX, {})},
-         "",
-         "",
-         kstrNew,
-         2},
+        {"weak ETag: the whole file again", {Cut(15000, weak), Whole(weak)}, "", "", kstrBody, 2},
+        {"no ETag: the date validates", {Cut(15000, dated), Whole(dated)}, kRange, pszModified, kstrBody, 1},
+        {"a date of the answer's own second is weak", {Cut(15000, same), Whole(same)}, "", "", kstrBody, 2},
+        {"unit in capitals", {Cut(15000), Range("BYTES 15000-39999/40000")}, kRange, kV1, kstrBody, 1},
+        {"range ignored: the second answer alone", {Cut(15000), New(kEtag, false)}, kRange, kV1, kstrNew, 2},
+        {"new installer: If-Range fails", {Cut(15000), New({{"ETag", "\"v2\""}})}, kRange, kV1, kstrNew, 2},
+        {"no validator: the whole file again", {Cut(15000, {}), New({})}, "", "", kstrNew, 2},
     };
     for (Row& row : rows) {
         SCOPED_TRACE(row.pszCase);
@@ -159,15 +138,6 @@ TEST_F(DownloadResumeTest, RunThatCannotGetTheWholeInstallerEndsFailedAndLeavesN
     shortBody.bAutoLength = false;
     // Each would complete the file to its announced length if taken: only the range's numbers
     // show that the bytes belong elsewhere.
-    const char* psz206 = "HTTP/1.1 206 Partial Content";
-    const CHttpTestResponse badStart = Answer(kstrBody.substr(15000), SIZE_MAX,
-                                              {{"Content-Range", "bytes 14000-39999/40000"}}, false, psz206);
-    const CHttpTestResponse badTotal = Answer(kstrBody.substr(15000), SIZE_MAX,
-                                              {{"Content-Range", "bytes 15000-39999/50000"}}, false, psz206);
-    // Without a length of its own the range answer is read to its close: 10000 bytes too many.
-    CHttpTestResponse overlong = Answer(kstrBody.substr(15000) + PatternBytes(10000), SIZE_MAX,
-                                        {{"Content-Range", "bytes 15000-39999/40000"}}, false, psz206);
-    overlong.bAutoLength = false;
     struct Row {
         const char* pszCase;
         std::vector<CHttpTestResponse> responses;
@@ -175,16 +145,11 @@ TEST_F(DownloadResumeTest, RunThatCannotGetTheWholeInstallerEndsFailedAndLeavesN
     } rows[] = {
         {"every answer breaks", {Answer(kstrBody, 5000)}, 4},
         {"body shorter than its length every time", {shortBody}, 2},
-        {"a range that starts elsewhere", {Answer(kstrBody, 15000), badStart}, 2},
-        {"a range of another total", {Answer(kstrBody, 15000), badTotal}, 2},
-        {"a range answer longer than its range", {Answer(kstrBody, 15000), overlong}, 2},
-        {"an error status is not asked again",
-         {Answer(kstrBody, 15000), CHttpTestResponse::Status("HTTP/1.1 500 Internal Server Error")},
-         2},
-        {"a 2xx other than 200 or 206",
-         {Answer(kstrBody, 15000),
-          Answer(kstrBody, SIZE_MAX, kEtag, false, "HTTP/1.1 203 Non-Authoritative")},
-         2},
+        {"a range that starts elsewhere", {Cut(15000), Range("bytes 14000-39999/40000")}, 2},
+        {"a range of another total", {Cut(15000), Range("bytes 15000-39999/50000")}, 2},
+        {"longer than its range", {Cut(15000), Range("bytes 15000-39999/40000", PatternBytes(10000))}, 2},
+        {"error status", {Cut(15000), CHttpTestResponse::Status("HTTP/1.1 500 Internal Server Error")}, 2},
+        {"2xx but 200 or 206", {Cut(15000), Answer(kstrBody, SIZE_MAX, kEtag, false, "HTTP/1.1 203 X")}, 2},
     };
     for (Row& row : rows) {
         SCOPED_TRACE(row.pszCase);
@@ -203,7 +168,7 @@ TEST_F(DownloadResumeTest, RunThatCannotGetTheWholeInstallerEndsFailedAndLeavesN
 
 TEST_F(DownloadResumeTest, CancelDuringTheWaitEndsTheRunAtOnce)
 {
-    TestServer().SetResponses({Answer(kstrBody, 15000)});
+    TestServer().SetResponses({Cut(15000)});
     const size_t nBefore = TestServer().GetRequests().size();
     BOOL bFinished = TRUE;
     std::thread worker([&] { bFinished = DownloadNewVersion(&m_sink, kszURL, m_strFile.c_str()); });
